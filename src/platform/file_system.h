@@ -1,0 +1,98 @@
+#pragma once
+// The file system as the program sees it. All paths are ANSI text; the
+// implementation converts them to the operating system's encoding at every
+// call, so non-ASCII (Cyrillic) names work. Every failure throws Exception
+// whose message names the file and the operating system's reason.
+//
+// One implementation per operating system (file_system_posix.cc,
+// file_system_win32.cc); tests install their own (a fault-injecting wrapper,
+// say) with ScopedFileSystem. Code above platform/ and engine/ never calls
+// the operating system directly.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// An open file. Closed by its destructor; never closed by hand.
+class File {
+public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    virtual ~File() = default;
+
+    // Reads up to n bytes at offset; returns how many were read (fewer only at
+    // the end of the file).
+    virtual std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t n) = 0;
+    // Writes all n bytes at offset, extending the file as needed.
+    virtual void write_at(std::uint64_t offset, const void* data, std::size_t n) = 0;
+    virtual std::uint64_t size() = 0;
+    virtual void truncate(std::uint64_t size) = 0;
+    // Makes everything written so far durable (fsync / FlushFileBuffers).
+    virtual void sync() = 0;
+};
+
+enum class OpenMode {
+    read,         // existing file, read only
+    read_write,   // existing file, read and write
+    create,       // create or truncate, read and write
+    create_new,   // create; fails when the file already exists
+};
+
+enum class FileKind { missing, file, directory, other };
+
+class FileSystem {
+public:
+    FileSystem() = default;
+    FileSystem(const FileSystem&) = delete;
+    FileSystem& operator=(const FileSystem&) = delete;
+    virtual ~FileSystem() = default;
+
+    virtual std::unique_ptr<File> open(const std::string& path, OpenMode mode) = 0;
+    // What the path names; never throws for a missing path.
+    virtual FileKind kind(const std::string& path) = 0;
+    // Renames a file, atomically replacing the target when it exists.
+    virtual void rename(const std::string& from, const std::string& to) = 0;
+    // Removes a file; a missing file is not an error.
+    virtual void remove(const std::string& path) = 0;
+    // Makes renames and creations in the directory durable (no-op where the
+    // operating system has no such notion).
+    virtual void sync_directory(const std::string& directory) = 0;
+    // Names (not paths) of the entries of a directory, "." and ".." left out.
+    virtual std::vector<std::string> list_directory(const std::string& directory) = 0;
+    // Gives `to` the access permissions of `from` (best effort where the
+    // operating system has no such notion).
+    virtual void copy_permissions(const std::string& from, const std::string& to) = 0;
+};
+
+// The file system in force: the operating system's unless a test installed
+// another.
+FileSystem& file_system();
+
+// The operating system's file system, whatever is installed.
+FileSystem& os_file_system();
+
+// Installs a file system for the lifetime of this object (tests).
+class ScopedFileSystem {
+public:
+    explicit ScopedFileSystem(FileSystem& replacement);
+    ~ScopedFileSystem();
+    ScopedFileSystem(const ScopedFileSystem&) = delete;
+    ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+private:
+    FileSystem* previous_;
+};
+
+// Helpers over file_system().
+std::string read_whole_file(const std::string& path);
+// Writes the bytes to a temporary file beside `path`, flushes it, gives it
+// the permissions of the existing file and renames it over `path`: the file
+// is always either its old or its new content.
+void write_file_atomically(const std::string& path, const std::string& bytes);
+
+}  // namespace platform
