@@ -68,8 +68,17 @@ std::string refusal_message(const std::string& fileName, std::string_view sectio
 
 }  // namespace
 
-TIniFile::TIniFile(std::string fileName)
-    : fileName_(std::move(fileName)), file_(platform::full_path(fileName_)) {}
+namespace {
+
+// A name the platform cannot expand (too long for Windows) is used as given.
+std::string Resolved(const std::string& fileName) {
+    std::string full = platform::full_path(fileName);
+    return full.empty() ? fileName : full;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)), file_(Resolved(fileName_)) {}
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) {

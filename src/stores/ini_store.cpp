@@ -15,15 +15,21 @@ constexpr const char* kPrioritySection = "PRIORITY";
 // ignored: the operation goes on in the current one.
 void EnterDirectory(const std::string& directory) { platform::set_current_directory(directory); }
 
+// The directory that relative path texts are written against: that of the
+// INI file's full path. For the full paths the driver passes it is the INI
+// path's own directory part; for a relative or bare name it is where the file
+// really is (the directory part of such a name would give a path that has
+// lost its root on POSIX). Taken before the operation changes directory.
+std::string BaseDirectory(const std::string& path) { return DirectoryPart(ExpandFileName(path)); }
+
 // The NAME and then the PATH key of one entry. The path is the text the
-// entry was read with, or else its full path relative to the INI file's
-// directory.
-void WriteKeys(TIniFile& ini, const std::string& directory, const TDatFileDesc& entry) {
+// entry was read with, or else its full path relative to the base directory.
+void WriteKeys(TIniFile& ini, const std::string& base, const TDatFileDesc& entry) {
     ini.WriteString(kNameSection, entry.Id, entry.Name);
     if (!entry.RawPath.empty())
         ini.WriteString(kPathSection, entry.Id, entry.RawPath);
     else
-        ini.WriteString(kPathSection, entry.Id, RelativePath(directory, FullPath(entry)));
+        ini.WriteString(kPathSection, entry.Id, RelativePath(base, FullPath(entry)));
 }
 
 void EraseSections(TIniFile& ini) {
@@ -58,10 +64,11 @@ void TDatFileStorageIni::ReadEntry(const std::string& path, const std::string& i
 
 void TDatFileStorageIni::WriteEntry(const std::string& path, TDatFileDesc& entry) {
     const std::string directory = DirectoryPart(path);
+    const std::string base = BaseDirectory(path);
     {
         TIniFile ini(path);
         EnterDirectory(directory);
-        WriteKeys(ini, directory, entry);
+        WriteKeys(ini, base, entry);
         ini.UpdateFile();
     }
     TDatFilePath::WriteEntry(path, entry);
@@ -81,6 +88,7 @@ void TDatFileStorageIni::ReadAll(const std::string& path, TDatFileDescList& list
 }
 
 void TDatFileStorageIni::WriteAll(const std::string& path, TDatFileDescList& list) {
+    const std::string base = BaseDirectory(path);
     TIniFile ini(path);
     {
         LentAccessor lent(writeAllAccessor_, ini);
@@ -89,7 +97,7 @@ void TDatFileStorageIni::WriteAll(const std::string& path, TDatFileDescList& lis
     if (!list.Items.empty()) {
         const std::string directory = DirectoryPart(path);
         EnterDirectory(directory);
-        for (const auto& entry : list.Items) WriteKeys(ini, directory, *entry);
+        for (const auto& entry : list.Items) WriteKeys(ini, base, *entry);
     }
     ini.UpdateFile();
 }

@@ -1,7 +1,9 @@
 #include "stores/ini_store.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,14 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+const std::string kSep = "\\";
+bool running_as_root() { return false; }
+#else
+const std::string kSep = "/";
+bool running_as_root() { return geteuid() == 0; }
+#endif
 
 std::string read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -99,7 +109,7 @@ protected:
 
     testing_support::TempDir dir;
     fs::path previous = fs::current_path();
-    std::string work = (dir.path() / "WORK").string() + "/";
+    std::string work = (dir.path() / "WORK").string() + kSep;
     std::string ini = work + "PATHS.INI";
     TDatFileStorageIni store;
 };
@@ -107,7 +117,7 @@ protected:
 TEST_F(IniStore, WritesTheExampleTableAndReadsItBack) {
     TDatFileDescList list;
     add(list, "AB", "Accounts", "..\\DATA\\AB.DAT", "C:\\DATA\\", "AB.DAT");
-    add(list, "CD", "Rates", "", UpperCase(work + "LIB/"), "CD.DAT");
+    add(list, "CD", "Rates", "", UpperCase(work + "LIB" + kSep), "CD.DAT");
     add(list, "EF", "Archive", "", "D:\\OLD\\", "EF.DAT");
     add(list, "GH", "Codes", "", "", UpperCase(work + "GH"));
 
@@ -129,7 +139,7 @@ TEST_F(IniStore, WritesTheExampleTableAndReadsItBack) {
         EXPECT_EQ(read.Item(i).Priority, -2);
     }
     // Relative texts resolve against the INI file's directory.
-    EXPECT_EQ(read.Item(0).FileDir, UpperCase(dir.path().string() + "/DATA/"));
+    EXPECT_EQ(read.Item(0).FileDir, UpperCase(dir.path().string() + kSep + "DATA" + kSep));
     EXPECT_EQ(read.Item(0).FileName, "AB.DAT");
     EXPECT_EQ(FullPath(read.Item(1)), FullPath(list.Item(1)));
 }
@@ -153,7 +163,7 @@ TEST_F(IniStore, ReadsWhatIsThereAndFillsWhatIsNot) {
     store.ReadEntry(ini, "ab", entry);
     EXPECT_EQ(entry.Id, "AB");
     EXPECT_EQ(entry.Name, "Accounts");
-    EXPECT_EQ(entry.RawPath, dir.path().string() + "/DATA/AB.DAT") << "ReadEntry expands the text";
+    EXPECT_EQ(entry.RawPath, dir.path().string() + kSep + "DATA" + kSep + "AB.DAT") << "ReadEntry expands the text";
     EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
 
     TDatFileDesc missing;
@@ -228,7 +238,7 @@ TEST_F(IniStore, WriteEntryReplacesInPlace) {
     TDatFileDesc entry;
     entry.Id = "AB";
     entry.Name = "new";
-    entry.FileDir = UpperCase(work + "SUB/");
+    entry.FileDir = UpperCase(work + "SUB" + kSep);
     entry.FileName = "NEW.DAT";
     store.WriteEntry(ini, entry);
     EXPECT_EQ(read_bytes(ini),
@@ -236,12 +246,20 @@ TEST_F(IniStore, WriteEntryReplacesInPlace) {
     EXPECT_EQ(store.StoreFileName("PATHS.DB"), "PATHS.DB.INI");
 }
 
-TEST_F(IniStore, ARelativeFileNameStaysTheSameFileAfterEnteringItsDirectory) {
+TEST_F(IniStore, RelativeAndBareFileNamesNameTheSameFileThroughout) {
     TDatFileDescList list;
     add(list, "AB", "Accounts", "A.DAT");
-    store.WriteAll("WORK/PATHS.INI", list);
-    EXPECT_EQ(read_bytes(ini), "[NAME]\r\nAB=Accounts\r\n[PATH]\r\nAB=A.DAT\r\n");
+    add(list, "CD", "Rates", "", UpperCase(work + "LIB" + kSep), "CD.DAT");
+    const std::string expected =
+        "[NAME]\r\nAB=Accounts\r\nCD=Rates\r\n[PATH]\r\nAB=A.DAT\r\nCD=LIB\\CD.DAT\r\n";
+    store.WriteAll("WORK" + kSep + "PATHS.INI", list);
+    EXPECT_EQ(read_bytes(ini), expected);
     EXPECT_FALSE(fs::exists(work + "WORK"));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
+
+    store.WriteAll("BARE.INI", list);  // no directory part: the current directory
+    EXPECT_EQ(read_bytes(work + "BARE.INI"), expected);
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
 }
 
 TEST_F(IniStore, RefusedTextsLeaveTheFileUntouched) {
@@ -323,7 +341,7 @@ protected:
     const std::string before = "[Main]\nkeep=1\n[NAME]\nOLD=1\n";
 };
 
-TEST_F(IniStoreFailure, MissingDirectory) { expect_unable_to_write(work + "MISSING/PATHS.INI"); }
+TEST_F(IniStoreFailure, MissingDirectory) { expect_unable_to_write(work + "MISSING" + kSep + "PATHS.INI"); }
 
 TEST_F(IniStoreFailure, PathIsADirectory) {
     fs::create_directory(work + "DIR.INI");
@@ -342,7 +360,7 @@ TEST_F(IniStoreFailure, DiskFullLeavesTheOldFileAndNoTemporary) {
 }
 
 TEST_F(IniStoreFailure, ReadOnlyFileOrDirectory) {
-    if (geteuid() == 0) GTEST_SKIP() << "running as root: permissions are not enforced";
+    if (running_as_root()) GTEST_SKIP() << "running as root: permissions are not enforced";
     write_bytes(ini, before);
     fs::permissions(ini, fs::perms::owner_read);
     expect_unable_to_write(ini);
