@@ -79,7 +79,6 @@ void Dataset::load_all() {
     const std::uint32_t current_block = eof_ ? 0 : walker_->number();
     ChainWalker walker(*file_);
     chain_.clear();
-    std::uint64_t rows = 0;
     while (walker.advance()) {
         Block b;
         b.number = walker.number();
@@ -87,7 +86,6 @@ void Dataset::load_all() {
         b.bytes.assign(walker.block(), walker.block() + header().block_size);
         if (b.count == 0) continue;  // empty blocks hold nothing to keep
         if (b.number == current_block) block_index_ = chain_.size();
-        rows += b.count;
         chain_.push_back(std::move(b));
     }
     if (eof_) block_index_ = chain_.size();
