@@ -31,6 +31,7 @@ char pxlib_type(char type) {
     case '$': return pxfCurrency;
     case 'D': return pxfDate;
     case 'L': return pxfLogical;
+    case 'M': return pxfMemoBLOb;
     default: throw std::runtime_error("pxlib oracle: unsupported type");
     }
 }
@@ -41,6 +42,7 @@ int width(const OracleField& f) {
     case 'S': return 2;
     case 'I': case 'D': return 4;
     case 'L': return 1;
+    case 'M': return f.size + 10;
     default: return 8;
     }
 }
@@ -84,6 +86,12 @@ void pxlib_write(const std::string& path, const std::vector<OracleField>& fields
         throw std::runtime_error("pxlib cannot create " + path);
     if (key_fields > 0) PX_set_value(d.doc, "primarykeyfields", static_cast<float>(key_fields));
     if (!password.empty()) PX_set_parameter(d.doc, "password", password.c_str());
+    for (const auto& f : fields)
+        if (f.type == 'M') {
+            std::string blob_path = path.substr(0, path.size() - 2) + "MB";
+            if (PX_set_blob_file(d.doc, blob_path.c_str()) < 0) throw std::runtime_error("pxlib cannot create " + blob_path);
+            break;
+        }
     int record_size = 0;
     for (const auto& f : fields) record_size += width(f);
     std::vector<char> record(static_cast<std::size_t>(record_size));
@@ -102,6 +110,12 @@ void pxlib_write(const std::string& path, const std::vector<OracleField>& fields
             case 'I': PX_put_data_long(d.doc, p, 4, std::stoi(v)); break;
             case 'N': case '$': PX_put_data_double(d.doc, p, 8, std::stod(v)); break;
             case 'L': PX_put_data_byte(d.doc, p, 1, v == "True" ? 1 : 0); break;
+            case 'M': {
+                std::string copy = v;
+                if (PX_put_data_blob(d.doc, p, width(f), copy.data(), static_cast<int>(copy.size())) < 0)
+                    throw std::runtime_error("pxlib cannot write a memo");
+                break;
+            }
             case 'D': {
                 int day = 0, month = 0, year = 0;
                 std::sscanf(v.c_str(), "%d.%d.%d", &day, &month, &year);

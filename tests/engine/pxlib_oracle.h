@@ -20,7 +20,8 @@ void px_decrypt_db_block(unsigned char* src, unsigned char* dest, unsigned long 
 
 struct OracleField {
     std::string name;
-    char type;  // 'A' alpha, 'S' short, 'I' long, 'N' number, '$' money, 'D' date, 'L' logical
+    char type;  // 'A' alpha, 'S' short, 'I' long, 'N' number, '$' money, 'D' date, 'L' logical,
+                // 'M' memo (size: the leader; written to a .MB beside the table)
     int size;
 };
 

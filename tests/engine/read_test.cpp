@@ -5,6 +5,7 @@
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/exception.h"
+#include "platform/file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -92,6 +93,30 @@ TEST(Read, TablesPxlibWritesReadTheSameThroughOurs) {
     EXPECT_THROW(read_all(path), Exception);  // the session has no password yet
     engine_test::ScopedPassword password("pass");
     EXPECT_EQ(read_all(path), rows);
+}
+
+TEST(Read, MemosComeFromTheLeaderOrTheMemoFile) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("MEMO.DB");
+    const std::string shorter = "fits in the leader";
+    std::string small(300, 'x'), large(9000, 'y');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 26);
+    engine_test::pxlib_write(path, {{"Id", 'A', 4}, {"Text", 'M', 20}},
+                             {{"1", shorter}, {"2", small}, {"3", large}, {"4", ""}});
+    EXPECT_EQ(read_all(path), (Rows{{"1", shorter}, {"2", small}, {"3", large}, {"4", ""}}));
+    // Without the memo file the leader still reads; the rest is a clear error.
+    platform::os_file_system().remove(dir.file("MEMO.MB"));
+    engine::Table table;
+    table.set_table_name(path);
+    table.open();
+    EXPECT_EQ(table.field(1).as_string(), shorter);
+    table.next();
+    try {
+        table.field(1).as_string();
+        FAIL() << "read a memo without its file";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find("MEMO.MB"), std::string::npos) << e.Message();
+    }
 }
 
 TEST(Read, EncryptedTablesOpenOnlyWithTheExactPassword) {
