@@ -218,6 +218,12 @@ void Dataset::check_can_write() {
         file_ = std::move(reopened);
     }
     write_checked_ = true;
+    // An index left behind by an interrupted post is brought up to date
+    // before anything else changes (only differing blocks are written).
+    if (header().keyed()) {
+        load_all();
+        write_index();
+    }
 }
 
 void Dataset::edit() {
@@ -338,7 +344,8 @@ void Dataset::post() {
                         put_u16(freed.bytes.data() + 2, 0);
                         put_u16(freed.bytes.data() + 4,
                                 static_cast<std::uint32_t>(static_cast<std::uint16_t>(-static_cast<int>(size))));
-                        file_->write_block(freed.number, freed.bytes.data());
+                        freed_.push_back(std::move(freed.bytes));
+                        freed_numbers_.push_back(freed.number);
                         put_u16(&h.bytes[offset::kFirstFreeBlock], freed.number);
                         chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(victim));
                     }
@@ -413,6 +420,8 @@ void Dataset::post() {
         // Start again from what the files hold.
         mode_ = Mode::browse;
         buffer_.clear();
+        freed_.clear();
+        freed_numbers_.clear();
         try {
             file_ = std::make_unique<TableFile>(path(), true);
             index_loaded_ = false;  // read the .PX again: a failed write may have left it anywhere
@@ -424,6 +433,7 @@ void Dataset::post() {
             load_all();
             eof_ = chain_.empty();
             block_index_ = 0;
+            if (header().keyed()) write_index();  // the .DB may be ahead of its index
         } catch (...) {
             // The table cannot even be read back: no more changes through
             // this dataset, which could only make things worse.
@@ -458,14 +468,32 @@ void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {
     }
     std::sort(to_write.begin(), to_write.end());
     to_write.erase(std::unique(to_write.begin(), to_write.end()), to_write.end());
-    // New blocks (past the old end of the file) first, then changed ones.
-    for (auto it = to_write.rbegin(); it != to_write.rend(); ++it)
+    // The order keeps the file readable after a failure at any write:
+    // blocks past the old end first (nothing links to them yet), then the
+    // header's block count, then the changed blocks that link to them, then
+    // the rest of the header, and last the blocks that left the chain.
+    auto write = [&](std::uint32_t number) {
         for (Block& b : chain_)
-            if (b.number == *it) file_->write_block(b.number, b.bytes.data());
+            if (b.number == number) file_->write_block(b.number, b.bytes.data());
+    };
+    const std::uint32_t old_blocks = get_u16(&h.bytes[offset::kFileBlocks]);
+    for (std::uint32_t number : to_write)
+        if (number > old_blocks) write(number);
+    if (h.file_blocks != old_blocks) {
+        std::vector<std::uint8_t> counted(h.bytes.begin(), h.bytes.begin() + offset::kLevel3FieldTable);
+        put_u16(&counted[offset::kFileBlocks], h.file_blocks);
+        put_u16(&counted[offset::kMaxBlocks], h.file_blocks);
+        file_->file().write_at(0, counted.data(), counted.size());
+    }
+    for (std::uint32_t number : to_write)
+        if (number <= old_blocks) write(number);
     h.records = static_cast<std::uint32_t>(records);
     h.first_block = chain_.empty() ? 0 : chain_.front().number;
     h.last_block = chain_.empty() ? 0 : chain_.back().number;
     file_->write_header();
+    for (std::size_t i = 0; i < freed_.size(); ++i) file_->write_block(freed_numbers_[i], freed_[i].data());
+    freed_.clear();
+    freed_numbers_.clear();
     file_->file().sync();
 
     if (h.keyed()) write_index();
@@ -491,13 +519,18 @@ void Dataset::write_index() {
     auto px = fs.open(index_path_, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
     // Only the blocks that differ from what the file holds are written.
     const std::size_t unit = 1024;
+    bool changed = !exists;
     for (std::size_t at = 0; at < index.size(); at += unit) {
         const std::size_t n = std::min(unit, index.size() - at);
         if (at + n <= index_image_.size() && std::memcmp(&index[at], &index_image_[at], n) == 0) continue;
         px->write_at(at, &index[at], n);
+        changed = true;
     }
-    if (index.size() < index_image_.size()) px->truncate(index.size());
-    px->sync();
+    if (index.size() < index_image_.size()) {
+        px->truncate(index.size());
+        changed = true;
+    }
+    if (changed) px->sync();
     index_image_ = std::move(index);
 }
 

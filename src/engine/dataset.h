@@ -86,6 +86,8 @@ private:
     std::optional<std::array<std::uint8_t, 256>> fold_;
     bool write_checked_ = false;
     bool index_loaded_ = false;
+    std::vector<std::vector<std::uint8_t>> freed_;  // blocks that left the chain, written last
+    std::vector<std::uint32_t> freed_numbers_;
     std::string index_path_;
     std::vector<std::uint8_t> index_image_;  // the .PX as last read or written
 };

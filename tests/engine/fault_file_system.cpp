@@ -59,7 +59,7 @@ void FaultFileSystem::fail_at(int n, bool crash) {
 void FaultFileSystem::step(const std::string& what) {
     if (failed_ && crash_) throw Exception("simulated crash: " + what);
     ++operations_;
-    if (fail_at_ != 0 && operations_ >= fail_at_) {
+    if (fail_at_ != 0 && (crash_ ? operations_ >= fail_at_ : operations_ == fail_at_)) {
         failed_ = true;
         throw Exception("simulated I/O error at operation " + std::to_string(operations_) + ": " + what);
     }

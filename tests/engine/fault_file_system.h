@@ -21,8 +21,8 @@ public:
     // Operations counted: open for writing, write, truncate, sync, rename,
     // remove, sync_directory, copy_permissions.
     int operations() const { return operations_; }
-    // Makes operation number n (1-based) and every later one fail with an
-    // Exception; 0 disables. With crash, the failure is a crash: after it
+    // Makes operation number n (1-based) fail with an Exception (a transient
+    // I/O error); 0 disables. With crash, the failure is a crash: after it
     // every operation fails until crash_recover() is called.
     void fail_at(int n, bool crash = false);
     // The "reboot" after a crash: every file's content goes back to what its
