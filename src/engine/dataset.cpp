@@ -198,7 +198,13 @@ void Dataset::check_can_write() {
     if (!writable_) throw Exception("Table " + path() + " is open read-only");
     check_table_changeable(path(), header());
     // Reopen for writing; the header is read again from the same file.
-    auto reopened = std::make_unique<TableFile>(path(), true);
+    std::unique_ptr<TableFile> reopened;
+    try {
+        reopened = std::make_unique<TableFile>(path(), true);
+    } catch (const Exception& e) {
+        if (e.Message().find("damaged") != std::string::npos) throw;
+        throw Exception("Table " + path() + " cannot be changed (read-only?): " + e.Message());
+    }
     const std::uint32_t current_block = walker_ ? (eof_ ? 0 : walker_->number()) : 0;
     if (walker_) {
         // The walker refers to the old file object; restart it on the new one

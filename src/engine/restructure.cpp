@@ -22,7 +22,15 @@ std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     recover_table_files(path);
     // Opening for writing proves the table file is not read-only; the
     // directory is proven writable when the new files are created.
-    auto file = std::make_unique<TableFile>(path, true);
+    std::unique_ptr<TableFile> file;
+    try {
+        file = std::make_unique<TableFile>(path, true);
+    } catch (const Exception& e) {
+        if (platform::file_system().kind(path) == platform::FileKind::file &&
+            e.Message().find("damaged") == std::string::npos)
+            throw Exception("Table " + path + " cannot be changed (read-only?): " + e.Message());
+        throw;
+    }
     const TableHeader& h = file->header();
     if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
         throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
