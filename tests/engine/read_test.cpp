@@ -77,6 +77,11 @@ TEST(Read, TablesWeWriteReadTheSameThroughPxlib) {
     EXPECT_EQ(theirs.checksum, static_cast<long>(engine_test::px_passwd_checksum("Secret7")));
     EXPECT_EQ(theirs.rows, read_all(path));
     EXPECT_EQ(theirs.rows.size(), 300u);
+    ASSERT_EQ(theirs.fields.size(), spec.fields.size());
+    for (std::size_t i = 0; i < spec.fields.size(); ++i) {
+        EXPECT_EQ(theirs.fields[i].name, spec.fields[i].name);
+        EXPECT_EQ(theirs.fields[i].type, spec.fields[i].type);
+    }
 }
 
 TEST(Read, TablesPxlibWritesReadTheSameThroughOurs) {
