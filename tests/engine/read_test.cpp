@@ -57,30 +57,34 @@ TEST(Read, EveryTypeRoundTripsAsTextAtEveryLevel) {
 }
 
 TEST(Read, TablesWeWriteReadTheSameThroughPxlib) {
-    testing_support::TempDir dir;
-    const std::string path = dir.file("OURS.DB");
-    engine::TableSpec spec = all_types_spec(7);
-    spec.fields.resize(7);
-    spec.password = "Secret7";
     engine_test::ScopedPassword password("Secret7");
-    engine::create_table(path, spec);
-    {
-        engine::Table table;
-        table.set_table_name(path);
-        table.open();
-        for (int i = 0; i < 300; ++i)
-            engine_test::insert_row(table, {"row" + std::to_string(i), std::to_string(i - 150),
-                                            std::to_string(i * 1000), std::to_string(i) + ".5", "",
-                                            "15.06.2001", i % 2 ? "True" : "False"});
-    }
-    const auto theirs = engine_test::pxlib_read(path, "Secret7");
-    EXPECT_EQ(theirs.checksum, static_cast<long>(engine_test::px_passwd_checksum("Secret7")));
-    EXPECT_EQ(theirs.rows, read_all(path));
-    EXPECT_EQ(theirs.rows.size(), 300u);
-    ASSERT_EQ(theirs.fields.size(), spec.fields.size());
-    for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-        EXPECT_EQ(theirs.fields[i].name, spec.fields[i].name);
-        EXPECT_EQ(theirs.fields[i].type, spec.fields[i].type);
+    for (int level : {3, 4, 5, 7}) {
+        testing_support::TempDir dir;
+        const std::string path = dir.file("OURS.DB");
+        engine::TableSpec spec = all_types_spec(level);
+        spec.fields.resize(7);
+        spec.password = "Secret7";
+        spec.code_page = 866;
+        spec.key_fields = level % 2;  // keyed at levels 3 and 5 and 7, unkeyed at 3.5
+        engine::create_table(path, spec);
+        {
+            engine::Table table;
+            table.set_table_name(path);
+            table.open();
+            for (int i = 0; i < 300; ++i)
+                engine_test::insert_row(table, {"row" + std::to_string(1000 + i), std::to_string(i - 150),
+                                                std::to_string(i * 1000), std::to_string(i) + ".5", "",
+                                                "15.06.2001", i % 2 ? "True" : "False"});
+        }
+        const auto theirs = engine_test::pxlib_read(path, "Secret7");
+        EXPECT_EQ(theirs.checksum, static_cast<long>(engine_test::px_passwd_checksum("Secret7")));
+        EXPECT_EQ(theirs.rows, read_all(path)) << "level " << level;
+        EXPECT_EQ(theirs.rows.size(), 300u);
+        ASSERT_EQ(theirs.fields.size(), spec.fields.size());
+        for (std::size_t i = 0; i < spec.fields.size(); ++i) {
+            EXPECT_EQ(theirs.fields[i].name, spec.fields[i].name);
+            EXPECT_EQ(theirs.fields[i].type, spec.fields[i].type);
+        }
     }
 }
 
