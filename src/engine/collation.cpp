@@ -45,17 +45,20 @@ void cyrillic_1251_weights(std::array<std::uint8_t, 256>& primary,
 
 Collation Collation::for_table(const TableHeader& header) {
     Collation c;
-    const std::string& id = header.sort_order_id;
-    if (header.sort_order == 0x00 && (id.empty() || id == "ascii")) return c;
+    // The sort-order byte names the order; the id string that goes with it
+    // is only named in messages (older tables have none).
+    const std::string id = header.sort_order_id.empty() ? "#" + std::to_string(header.sort_order)
+                                                        : header.sort_order_id;
+    if (header.sort_order == 0x00) return c;
     std::array<std::uint8_t, 256> primary{}, secondary{};
     cyrillic_1251_weights(primary, secondary);
-    if (header.sort_order == 0x8F && (id.empty() || id == "ancyrr") && header.code_page == 1251) {
+    if (header.sort_order == 0x8F && header.code_page == 1251) {
         c.byte_order_ = false;
         c.primary_ = primary;
         c.secondary_ = secondary;
         return c;
     }
-    if (header.sort_order == 0xC0 && (id.empty() || id == "cyrr") && header.code_page == 866) {
+    if (header.sort_order == 0xC0 && header.code_page == 866) {
         // The same alphabet over the DOS Cyrillic code page.
         c.byte_order_ = false;
         for (unsigned b = 0; b < 256; ++b) {
