@@ -14,7 +14,9 @@
 #include "engine/table_file.h"
 #include "platform/file_system.h"
 
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -32,9 +34,13 @@ double seconds_since(Clock::time_point start) {
 }
 
 long max_rss_mb() {
+#if defined(_WIN32)
+    return -1;  // not measured here
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
+#endif
 }
 
 engine::TableSpec path_table(bool keyed, const std::string& password) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace engine {
 
@@ -31,6 +32,14 @@ inline std::uint16_t get_index_short(const std::uint8_t* p) {
 inline void put_index_short(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(((v >> 8) & 0xFF) ^ 0x80);
     p[1] = static_cast<std::uint8_t>(v & 0xFF);
+}
+
+// Length of NUL-terminated text stored in at most `limit` bytes.
+inline std::size_t bounded_length(const void* text, std::size_t limit) {
+    const void* end = std::memchr(text, 0, limit);
+    return end == nullptr ? limit
+                          : static_cast<std::size_t>(static_cast<const char*>(end) -
+                                                     static_cast<const char*>(text));
 }
 
 }  // namespace engine

@@ -164,10 +164,10 @@ TableHeader parse_table_header(const std::string& file, const std::vector<std::u
                           " bytes but the record size is " + std::to_string(h.record_size));
     at = names_table;
     const char* text = reinterpret_cast<const char*>(b);
-    h.table_name.assign(text + at, strnlen(text + at, h.table_name_length()));
+    h.table_name.assign(text + at, bounded_length(text + at, h.table_name_length()));
     at += h.table_name_length();
     for (std::size_t i = 0; i < field_count; ++i) {
-        const std::size_t length = strnlen(text + at, h.header_size - at);
+        const std::size_t length = bounded_length(text + at, h.header_size - at);
         if (at + length >= h.header_size)
             corrupt(file, "the field names run past the end of the header");
         h.fields[i].name.assign(text + at, length);
@@ -179,7 +179,7 @@ TableHeader parse_table_header(const std::string& file, const std::vector<std::u
         // Field numbers, then the sort order's name.
         at += field_count * 2;
         if (at < h.header_size)
-            h.sort_order_id.assign(text + at, strnlen(text + at, std::min<std::size_t>(
+            h.sort_order_id.assign(text + at, bounded_length(text + at, std::min<std::size_t>(
                                                                      h.header_size - at, 32)));
     }
     if (h.code_page == 0) {

@@ -1,5 +1,6 @@
 #include "engine/values.h"
 
+#include "engine/bytes.h"
 #include "platform/exception.h"
 
 #include <charconv>
@@ -137,23 +138,37 @@ bool parse_double(std::string_view text, double& v) {
     return result.ec == std::errc() && result.ptr == copy.data() + copy.size() && std::isfinite(v);
 }
 
+// Reads 1 to max_digits decimal digits from the front of text.
+bool read_number(std::string_view& text, std::size_t max_digits, int& value) {
+    std::size_t n = 0;
+    value = 0;
+    while (n < text.size() && n < max_digits && text[n] >= '0' && text[n] <= '9')
+        value = value * 10 + (text[n++] - '0');
+    text.remove_prefix(n);
+    return n > 0;
+}
+
+bool read_char(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c) return false;
+    text.remove_prefix(1);
+    return true;
+}
+
 // Reads "dd.mm.yyyy" or "yyyy-mm-dd".
 bool parse_date(std::string_view text, std::int64_t& days) {
     int a = 0, b = 0, c = 0;
-    char s1 = 0, s2 = 0;
-    int consumed = 0;
-    const std::string copy(text);
-    if (std::sscanf(copy.c_str(), "%d%c%d%c%d%n", &a, &s1, &b, &s2, &c, &consumed) != 5 ||
-        consumed != static_cast<int>(copy.size()))
-        return false;
     int year, month, day;
-    if (s1 == '.' && s2 == '.') {
+    if (!read_number(text, 4, a)) return false;
+    if (read_char(text, '.')) {
+        if (!read_number(text, 2, b) || !read_char(text, '.') || !read_number(text, 4, c)) return false;
         day = a, month = b, year = c;
-    } else if (s1 == '-' && s2 == '-') {
+    } else if (read_char(text, '-')) {
+        if (!read_number(text, 2, b) || !read_char(text, '-') || !read_number(text, 2, c)) return false;
         year = a, month = b, day = c;
     } else {
         return false;
     }
+    if (!text.empty()) return false;
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) return false;
     days = days_from_civil(year, month, day);
     int y2, m2, d2;
@@ -164,24 +179,17 @@ bool parse_date(std::string_view text, std::int64_t& days) {
 // Reads "hh:mm", "hh:mm:ss" or "hh:mm:ss,mmm" (or ".mmm").
 bool parse_time(std::string_view text, std::int64_t& milliseconds) {
     int h = 0, m = 0, s = 0, ms = 0;
-    const std::string copy(text);
-    int consumed = 0;
-    if (std::sscanf(copy.c_str(), "%2d:%2d%n", &h, &m, &consumed) != 2) return false;
-    std::string_view rest = std::string_view(copy).substr(static_cast<std::size_t>(consumed));
-    if (!rest.empty()) {
-        int n = 0;
-        const std::string tail(rest);
-        if (std::sscanf(tail.c_str(), ":%2d%n", &s, &n) != 1) return false;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-        if (!rest.empty()) {
-            const std::string fraction(rest);
-            if ((rest[0] != ',' && rest[0] != '.') ||
-                std::sscanf(fraction.c_str() + 1, "%3d%n", &ms, &n) != 1 ||
-                static_cast<std::size_t>(n) + 1 != rest.size())
-                return false;
+    if (!read_number(text, 2, h) || !read_char(text, ':') || !read_number(text, 2, m)) return false;
+    if (read_char(text, ':')) {
+        if (!read_number(text, 2, s)) return false;
+        if (read_char(text, ',') || read_char(text, '.')) {
+            const std::size_t before = text.size();
+            if (!read_number(text, 3, ms)) return false;
+            for (std::size_t digits = before - text.size(); digits < 3; ++digits) ms *= 10;
         }
     }
-    if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59 || ms < 0) return false;
+    if (!text.empty()) return false;
+    if (h > 23 || m > 59 || s > 59) return false;
     milliseconds = ((h * 60 + m) * 60 + s) * std::int64_t{1000} + ms;
     return true;
 }
@@ -257,7 +265,7 @@ bool is_blank(const std::uint8_t* bytes, std::size_t width) {
 std::string decode_value(const FieldDef& field, const std::uint8_t* bytes) {
     if (field.type == kAlpha) {
         const char* text = reinterpret_cast<const char*>(bytes);
-        return std::string(text, strnlen(text, field.width));
+        return std::string(text, bounded_length(text, field.width));
     }
     if (field.type == kBytes) return std::string(reinterpret_cast<const char*>(bytes), field.width);
     if (is_blank(bytes, field.width)) return {};
