@@ -158,6 +158,17 @@ bool Dataset::locate(int index, const std::string& key, bool ignore_case, bool w
             for (char& c : wanted) c = static_cast<char>((*fold_)[static_cast<unsigned char>(c)]);
         }
         if (wanted.size() > f.width || wanted.find('\0') != std::string::npos) return false;
+        if (whole_value) {
+            if (locate_index_.field != index || locate_index_.ignore_case != ignore_case) {
+                locate_index_.field = index;
+                locate_index_.ignore_case = ignore_case;
+                locate_index_.counts.clear();
+                for (const Block& b : chain_)
+                    for (std::size_t r = 0; r < b.count; ++r) ++locate_index_.counts[locate_value(b.record(r, size), locate_index_)];
+            }
+            const auto it = locate_index_.counts.find(wanted);
+            if (it == locate_index_.counts.end() || it->second == 0) return false;
+        }
         const std::size_t n = wanted.size();
         const auto* key_bytes = reinterpret_cast<const std::uint8_t*>(wanted.data());
         const std::array<std::uint8_t, 256>* fold = ignore_case ? &*fold_ : nullptr;
@@ -191,6 +202,24 @@ bool Dataset::locate(int index, const std::string& key, bool ignore_case, bool w
         }
     }
     return false;
+}
+
+std::string Dataset::locate_value(const std::uint8_t* record, const LocateIndex& index) const {
+    const FieldDef& f = header().fields[static_cast<std::size_t>(index.field)];
+    const std::uint8_t* bytes = record + f.offset;
+    std::string value(reinterpret_cast<const char*>(bytes), bounded_length(bytes, f.width));
+    if (index.ignore_case)
+        for (char& c : value) c = static_cast<char>((*fold_)[static_cast<unsigned char>(c)]);
+    return value;
+}
+
+void Dataset::locate_index_update(const std::uint8_t* removed, const std::uint8_t* added) {
+    if (locate_index_.field < 0) return;
+    if (removed != nullptr) {
+        const auto it = locate_index_.counts.find(locate_value(removed, locate_index_));
+        if (it != locate_index_.counts.end() && it->second > 0) --it->second;
+    }
+    if (added != nullptr) ++locate_index_.counts[locate_value(added, locate_index_)];
 }
 
 void Dataset::check_can_write() {
@@ -239,6 +268,7 @@ void Dataset::edit() {
     if (eof_) throw Exception("Table " + path() + " has no current row to edit");
     const std::uint8_t* record = current_record();
     buffer_.assign(record, record + header().record_size);
+    edit_original_ = buffer_;
     mode_ = Mode::edit;
 }
 
@@ -417,6 +447,7 @@ void Dataset::post() {
             at_row = row_;
         }
         write_changes(dirty);
+        locate_index_update(mode_ == Mode::edit ? edit_original_.data() : nullptr, buffer_.data());
         block_index_ = at_block;
         row_ = at_row;
         eof_ = false;
@@ -428,6 +459,7 @@ void Dataset::post() {
         buffer_.clear();
         freed_.clear();
         freed_numbers_.clear();
+        locate_index_ = LocateIndex{};
         try {
             file_ = std::make_unique<TableFile>(path(), true);
             index_loaded_ = false;  // read the .PX again: a failed write may have left it anywhere

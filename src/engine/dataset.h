@@ -9,6 +9,7 @@
 #include "engine/table_file.h"
 
 #include <array>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,18 @@ private:
     std::optional<Collation> collation_;
     std::optional<std::array<std::uint8_t, 256>> fold_;
     bool write_checked_ = false;
+    // Which values an alpha column holds (folded when located ignoring
+    // case), so that a locate that cannot succeed needs no scan. Kept up to
+    // date by posts; dropped when anything fails.
+    struct LocateIndex {
+        int field = -1;
+        bool ignore_case = false;
+        std::unordered_map<std::string, std::size_t> counts;
+    };
+    std::string locate_value(const std::uint8_t* record, const LocateIndex& index) const;
+    void locate_index_update(const std::uint8_t* removed, const std::uint8_t* added);
+    LocateIndex locate_index_;
+    std::vector<std::uint8_t> edit_original_;  // the row as it was when editing began
     bool index_loaded_ = false;
     std::vector<std::vector<std::uint8_t>> freed_;  // blocks that left the chain, written last
     std::vector<std::uint32_t> freed_numbers_;

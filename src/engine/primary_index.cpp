@@ -33,6 +33,8 @@ std::vector<std::uint8_t> build_primary_index(const TableHeader& table,
     const std::size_t name_length = table.table_name_length();
 
     std::vector<std::uint8_t> out(kIndexHeaderSize, 0);
+    const std::size_t leaf_blocks = (entries.size() + per_block - 1) / per_block;
+    out.reserve(kIndexHeaderSize + (leaf_blocks * 2 + 2) * block_size);
     if (previous.size() >= 0x58) std::memcpy(out.data(), previous.data(), 0x58);
     std::uint8_t* h = out.data();
     put_u16(h + offset::kRecordSize, static_cast<std::uint32_t>(record_size));

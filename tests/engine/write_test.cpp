@@ -173,11 +173,26 @@ TEST(Write, LocateEditAndPostInPlace) {
         table.edit();
         table.field_by_name("MASTER_ID").set_as_string("z");
         table.post();
+        // Locating sees the change (the located values are remembered).
+        EXPECT_FALSE(table.locate("MASTER_ID", "a", true, true));
+        EXPECT_TRUE(table.locate("MASTER_ID", "Z", true, true));
+        EXPECT_EQ(table.field_by_name("MASTER_NAME").as_string(), "nA");
+        table.insert();
+        table.field_by_name("MASTER_ID").set_as_string("A");
+        table.post();
+        EXPECT_TRUE(table.locate("MASTER_ID", "a", true, true));
+        table.edit();
+        table.field_by_name("MASTER_ID").set_as_string("y");
+        table.post();
+        EXPECT_FALSE(table.locate("MASTER_ID", "A", true, true));
+        table.insert();
+        table.field_by_name("MASTER_ID").set_as_string("A");
+        table.post();
     }
-    EXPECT_EQ(column(path, 0), (std::vector<std::string>{"B", "C", "z"}));
-    EXPECT_EQ(column(path, 1), (std::vector<std::string>{"changed", "nC", "nA"}));
+    EXPECT_EQ(column(path, 0), (std::vector<std::string>{"A", "B", "C", "y", "z"}));
+    EXPECT_EQ(column(path, 1), (std::vector<std::string>{"", "changed", "nC", "", "nA"}));
     expect_index_matches(path, dir.file("T.PX"));
-    EXPECT_EQ(engine_test::pxlib_read(path, "TRAX_OPR").rows.size(), 3u);
+    EXPECT_EQ(engine_test::pxlib_read(path, "TRAX_OPR").rows.size(), 5u);
 }
 
 TEST(Write, EmptyTableKeepsStructurePasswordAndCodePage) {
