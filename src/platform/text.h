@@ -29,8 +29,10 @@ bool equal_ignoring_case(std::string_view a, std::string_view b);
 // Always false for single-byte code pages.
 bool is_lead_byte(unsigned char c);
 
-// True for the bytes that separate path components: "\\" and ":", and on
-// POSIX also "/".
+// True for the bytes that separate directories: "\\", and on POSIX also "/".
+bool is_directory_separator(unsigned char c);
+// True for the bytes that end a path's directory part: the directory
+// separators and ":".
 bool is_path_separator(unsigned char c);
 
 // Converts text between two Windows code pages (0 means the ANSI code page).

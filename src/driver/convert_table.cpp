@@ -1,0 +1,35 @@
+#include "driver/convert_table.h"
+
+#include "model/path_text.h"
+#include "platform/cp1251.h"
+#include "platform/exception.h"
+#include "platform/system.h"
+#include "platform/text.h"
+
+int ConvertTable(int argc, const char* const argv[], const StoreFactory& stores) {
+    if (argc != 2) {
+        platform::write_console_line(cp1251("Неверное количество параметров (должно быть 2)"));
+        return -1;
+    }
+
+    TDatFileDescList list;
+    // Declared in this order, the INI store is deleted before the table
+    // store, on the normal path and when an exception leaves.
+    std::unique_ptr<TDatFilePath> tableStore = stores.MakeTableStore();
+    std::unique_ptr<TDatFilePath> iniStore = stores.MakeIniStore();
+
+    const std::string argument = platform::from_command_line(argv[1]);
+    list.Name = FileNamePart(argument);
+    platform::write_console_line(list.Name);
+    list.Path = ExpandFileName(argument);
+    platform::write_console_line(list.Path);
+
+    // A path that names no table must not erase the INI file and report
+    // success: a typo would lose the user's data.
+    if (!platform::file_exists(list.Path)) throw Exception(cp1251("Не найден файл таблицы ") + list.Path);
+
+    tableStore->ReadAll(list.Path, list);
+    ChangeListExtension(list, "INI");
+    iniStore->WriteAll(list.Path, list);
+    return 0;
+}

@@ -1,0 +1,110 @@
+#include "model/path_text.h"
+
+#include "platform/system.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Position just after the last separator or ":" (0 when there is none).
+std::size_t after_last_separator(const std::string& path) {
+    std::size_t cut = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (platform::is_lead_byte(c)) {
+            ++i;
+            continue;
+        }
+        if (platform::is_path_separator(c)) cut = i + 1;
+    }
+    return cut;
+}
+
+bool is_blank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+}  // namespace
+
+std::string Trim(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && is_blank(text[first])) ++first;
+    while (last > first && is_blank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+std::string UpperCase(const std::string& text) { return platform::upper_case(text); }
+
+std::string ExpandFileName(const std::string& path) { return platform::full_path(path); }
+
+std::string DrivePart(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+        const std::size_t first = path.find('\\', 2);
+        const std::size_t second = first == std::string::npos ? std::string::npos : path.find('\\', first + 1);
+        if (second != std::string::npos) return path.substr(0, second);
+        if (path.size() > 2 && path.back() == '\\') return path.substr(0, path.size() - 1);
+        return path;
+    }
+    return std::string();
+}
+
+std::string DirectoryPart(const std::string& path) { return path.substr(0, after_last_separator(path)); }
+
+std::string FileNamePart(const std::string& path) { return path.substr(after_last_separator(path)); }
+
+std::string ExtensionPart(const std::string& path) {
+    const std::string name = FileNamePart(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string DirectoryWithoutDrive(const std::string& path) {
+    constexpr std::size_t kMaxLength = 32767;
+    std::string directory = DirectoryPart(path);
+    directory.erase(0, std::min(DrivePart(path).size(), directory.size()));
+    if (directory.size() > kMaxLength) directory.resize(kMaxLength);
+    return directory;
+}
+
+int SplitDirectory(std::string& text, ComponentTable& table) {
+    table.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (platform::is_lead_byte(c)) {
+            ++i;
+            continue;
+        }
+        if (platform::is_directory_separator(c)) {
+            text[i] = '\0';
+            table.push_back(text.c_str() + i + 1);
+        }
+    }
+    return static_cast<int>(table.size()) - 1;
+}
+
+std::string RelativePath(const std::string& base, const std::string& target) {
+    if (!platform::equal_ignoring_case(DrivePart(base), DrivePart(target))) return target;
+
+    std::string baseDir = DirectoryWithoutDrive(base);
+    std::string targetDir = DirectoryWithoutDrive(target);
+    ComponentTable baseTable;
+    ComponentTable targetTable;
+    const int nBase = SplitDirectory(baseDir, baseTable);
+    const int nTarget = SplitDirectory(targetDir, targetTable);
+
+    int i = 0;
+    while (i < nBase && i < nTarget &&
+           platform::equal_ignoring_case(baseTable[i], targetTable[i]))
+        ++i;
+
+    std::string result;
+    for (int k = i; k < nBase; ++k) result += "..\\";
+    for (int k = i; k < nTarget; ++k) {
+        result += targetTable[k];
+        result += '\\';
+    }
+    result += FileNamePart(target);
+    return result;
+}

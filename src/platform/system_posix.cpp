@@ -1,0 +1,203 @@
+// Process services on POSIX.
+
+#include "platform/system.h"
+
+#include "platform/code_page_posix.h"
+#include "platform/text.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using posix::from_native;
+using posix::to_native;
+
+std::mutex& handler_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+ErrorBoxHandler& error_box_handler() {
+    static ErrorBoxHandler handler;
+    return handler;
+}
+
+std::string& program_path() {
+    static std::string path;
+    return path;
+}
+
+void write_line(std::FILE* stream, std::string_view ansi) {
+    const std::string text = to_console(ansi);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Resolves "." and ".." segments of the part of a path after its root;
+// ".." never climbs above the root. Empty segments (doubled separators) go.
+std::string normalise_segments(std::string_view rest, char separator, bool windows_names) {
+    std::vector<std::string> segments;
+    std::string current;
+    auto flush = [&](bool last) {
+        if (current.empty() || current == ".") {
+        } else if (current == "..") {
+            if (!segments.empty()) segments.pop_back();
+        } else {
+            if (windows_names && last) {
+                // Windows drops trailing dots and blanks of the last element.
+                while (!current.empty() && (current.back() == '.' || current.back() == ' '))
+                    current.pop_back();
+                if (current.empty()) return;
+            }
+            segments.push_back(current);
+        }
+        current.clear();
+    };
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const auto c = static_cast<unsigned char>(rest[i]);
+        if (is_lead_byte(c) && i + 1 < rest.size()) {
+            current.push_back(rest[i]);
+            current.push_back(rest[++i]);
+            continue;
+        }
+        if (c == '\\' || c == '/') {
+            flush(false);
+        } else {
+            current.push_back(static_cast<char>(c));
+        }
+    }
+    const bool trailing = !rest.empty() && (rest.back() == '\\' || rest.back() == '/') &&
+                          !(rest.size() >= 2 && is_lead_byte(static_cast<unsigned char>(rest[rest.size() - 2])));
+    flush(!trailing);
+    std::string out;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (i > 0) out.push_back(separator);
+        out += segments[i];
+    }
+    if (trailing && !segments.empty()) out.push_back(separator);
+    return out;
+}
+
+// A path in Windows form (drive letter or "\\server\share"), normalised as
+// Windows does, without touching the file system.
+std::string full_windows_path(std::string_view path) {
+    if (path.size() >= 2 && path[1] == ':') {
+        // "C:x.dat" is relative to C:'s current directory, taken as its root.
+        std::string root(path.substr(0, 2));
+        root.push_back('\\');
+        return root + normalise_segments(path.substr(2), '\\', true);
+    }
+    // UNC: "\\server\share" is the root.
+    std::string rest(path.substr(2));
+    std::string root = "\\\\";
+    int parts = 0;
+    std::size_t i = 0;
+    for (; i < rest.size() && parts < 2; ++i) {
+        if (rest[i] == '\\' || rest[i] == '/') {
+            ++parts;
+            if (parts < 2) root.push_back('\\');
+            continue;
+        }
+        root.push_back(rest[i]);
+    }
+    if (parts < 2) return root;
+    return root + "\\" + normalise_segments(std::string_view(rest).substr(i), '\\', true);
+}
+
+}  // namespace
+
+void write_console_line(std::string_view ansi) { write_line(stdout, ansi); }
+
+void write_error_line(std::string_view ansi) { write_line(stderr, ansi); }
+
+void show_error_box(std::string_view text, std::string_view caption) {
+    ErrorBoxHandler handler;
+    {
+        std::lock_guard lock(handler_mutex());
+        handler = error_box_handler();
+    }
+    if (handler) {
+        handler(text, caption);
+        return;
+    }
+    std::string line(caption);
+    line += ": ";
+    line += text;
+    write_error_line(line);
+}
+
+ErrorBoxHandler set_error_box_handler(ErrorBoxHandler handler) {
+    std::lock_guard lock(handler_mutex());
+    ErrorBoxHandler previous = std::move(error_box_handler());
+    error_box_handler() = std::move(handler);
+    return previous;
+}
+
+void set_program_path(std::string_view argv0) { program_path() = std::string(argv0); }
+
+std::string application_title() {
+    std::string native;
+    std::vector<char> buffer(4096);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n > 0)
+        native.assign(buffer.data(), static_cast<std::size_t>(n));
+    else
+        native = to_native(program_path());
+    std::string name = from_native(native);
+    const std::size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    const std::size_t dot = name.find('.');
+    if (dot != std::string::npos) name.erase(dot);
+    if (name.size() > 1) name = name.substr(0, 1) + lower_case(name.substr(1));
+    return name;
+}
+
+std::string current_directory() {
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    return from_native(buffer.data());
+}
+
+std::string full_path(std::string_view path) {
+    if (path.empty()) return std::string();
+    const bool drive = path.size() >= 2 && path[1] == ':' && is_drive_letter(path[0]);
+    const bool unc = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+    if (drive || unc) return full_windows_path(path);
+    std::string absolute;
+    if (path[0] == '/' || path[0] == '\\') {
+        absolute = std::string(path);
+    } else {
+        absolute = current_directory();
+        absolute.push_back('/');
+        absolute += path;
+    }
+    return "/" + normalise_segments(std::string_view(absolute).substr(1), '/', false);
+}
+
+bool set_current_directory(std::string_view directory) {
+    if (directory.empty()) return false;
+    return chdir(to_native(directory).c_str()) == 0;
+}
+
+bool file_exists(std::string_view path) {
+    if (path.empty()) return false;
+    struct stat info {};
+    if (stat(to_native(path).c_str(), &info) != 0) return false;
+    return S_ISREG(info.st_mode);
+}
+
+}  // namespace platform

@@ -1,0 +1,194 @@
+// Text services on POSIX: the ANSI code page comes from P2I_ANSI_CODEPAGE
+// (default 1251) and every table is derived from iconv's tables for it.
+
+#include "platform/text.h"
+
+#include "platform/code_page_posix.h"
+#include "platform/exception.h"
+
+#include <array>
+#include <cstdlib>
+#include <cwctype>
+#include <locale.h>
+#include <map>
+#include <mutex>
+#include <wctype.h>
+
+namespace platform {
+namespace {
+
+using posix::Charset;
+using posix::charset_for_code_page;
+
+constexpr int kDefaultAnsiCodePage = 1251;
+
+bool is_known_ansi_code_page(int cp) {
+    return (cp >= 1250 && cp <= 1258) || cp == 874 || cp == 932 || cp == 936 || cp == 949 ||
+           cp == 950;
+}
+
+int read_ansi_code_page() {
+    const char* value = std::getenv("P2I_ANSI_CODEPAGE");
+    if (value == nullptr || *value == '\0') return kDefaultAnsiCodePage;
+    char* end = nullptr;
+    const long cp = std::strtol(value, &end, 10);
+    if (*end != '\0' || !is_known_ansi_code_page(static_cast<int>(cp))) return kDefaultAnsiCodePage;
+    try {
+        charset_for_code_page(static_cast<int>(cp));
+    } catch (const Exception&) {
+        return kDefaultAnsiCodePage;
+    }
+    return static_cast<int>(cp);
+}
+
+// Unicode simple case mapping, independent of the user's locale.
+locale_t unicode_ctype() {
+    static const locale_t loc = [] {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"})
+            if (locale_t l = newlocale(LC_CTYPE_MASK, name, nullptr)) return l;
+        return static_cast<locale_t>(nullptr);
+    }();
+    return loc;
+}
+
+char32_t map_case(char32_t cp, bool upper) {
+    if (cp < 0x80) {
+        if (upper && cp >= 'a' && cp <= 'z') return cp - 32;
+        if (!upper && cp >= 'A' && cp <= 'Z') return cp + 32;
+        return cp;
+    }
+    locale_t loc = unicode_ctype();
+    if (loc == nullptr) return cp;
+    return static_cast<char32_t>(upper ? towupper_l(static_cast<wint_t>(cp), loc)
+                                       : towlower_l(static_cast<wint_t>(cp), loc));
+}
+
+// Per-byte tables of the ANSI code page, built once.
+struct AnsiTables {
+    std::array<unsigned char, 256> upper{};
+    std::array<unsigned char, 256> lower{};
+    std::array<bool, 256> lead{};
+
+    AnsiTables() {
+        const Charset& cs = charset_for_code_page(ansi_code_page());
+        for (int b = 0; b < 256; ++b) {
+            upper[b] = lower[b] = static_cast<unsigned char>(b);
+            lead[b] = cs.is_lead_byte(static_cast<unsigned char>(b));
+        }
+        const char32_t* table = cs.single_byte_table();
+        for (int b = 0; b < 256; ++b) {
+            char32_t cp;
+            if (table != nullptr) {
+                cp = table[b];
+                if (cp == 0xFFFFFFFF) continue;
+            } else {
+                if (b >= 0x80) continue;  // double-byte pages: ASCII letters only
+                cp = static_cast<char32_t>(b);
+            }
+            upper[b] = map_byte(cs, static_cast<unsigned char>(b), cp, true);
+            lower[b] = map_byte(cs, static_cast<unsigned char>(b), cp, false);
+        }
+    }
+
+    // The byte's case partner, kept only when it round-trips through the
+    // code page.
+    static unsigned char map_byte(const Charset& cs, unsigned char b, char32_t cp, bool upper) {
+        const char32_t mapped = map_case(cp, upper);
+        if (mapped == cp) return b;
+        if (mapped < 0x80) return static_cast<unsigned char>(mapped);
+        const std::string encoded = cs.encode(std::u32string_view(&mapped, 1));
+        if (encoded.size() != 1 || encoded[0] == '?') return b;
+        const std::u32string back = cs.decode(encoded);
+        if (back.size() != 1 || back[0] != mapped) return b;
+        return static_cast<unsigned char>(encoded[0]);
+    }
+};
+
+const AnsiTables& ansi_tables() {
+    static const AnsiTables tables;
+    return tables;
+}
+
+std::string map_text(std::string_view text, const std::array<unsigned char, 256>& table) {
+    const AnsiTables& t = ansi_tables();
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (t.lead[c]) {
+            ++i;  // a double-byte character has no case
+            continue;
+        }
+        out[i] = static_cast<char>(table[c]);
+    }
+    return out;
+}
+
+// Converted byte tables between two single-byte code pages.
+const std::array<char, 256>* byte_map(int from, int to) {
+    static std::map<std::pair<int, int>, std::array<char, 256>> cache;
+    static std::mutex mutex;
+    const Charset& source = charset_for_code_page(from);
+    const Charset& target = charset_for_code_page(to);
+    if (source.single_byte_table() == nullptr || target.single_byte_table() == nullptr)
+        return nullptr;
+    std::lock_guard lock(mutex);
+    auto [it, inserted] = cache.try_emplace({from, to});
+    if (inserted) {
+        std::string all(256, '\0');
+        for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
+        const std::string converted = target.encode(source.decode(all));
+        for (int b = 0; b < 256; ++b) it->second[b] = converted[b];
+    }
+    return &it->second;
+}
+
+}  // namespace
+
+int ansi_code_page() {
+    static const int cp = read_ansi_code_page();
+    return cp;
+}
+
+std::string upper_case(std::string_view text) { return map_text(text, ansi_tables().upper); }
+
+std::string lower_case(std::string_view text) { return map_text(text, ansi_tables().lower); }
+
+unsigned char upper_case_byte(unsigned char c) { return ansi_tables().upper[c]; }
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    return upper_case(a) == upper_case(b);
+}
+
+bool is_lead_byte(unsigned char c) { return ansi_tables().lead[c]; }
+
+bool is_directory_separator(unsigned char c) { return c == '\\' || c == '/'; }
+
+bool is_path_separator(unsigned char c) { return is_directory_separator(c) || c == ':'; }
+
+bool code_page_supported(int code_page) {
+    try {
+        charset_for_code_page(code_page);
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+std::string convert_code_page(std::string_view text, int from_code_page, int to_code_page) {
+    if (from_code_page == 0) from_code_page = ansi_code_page();
+    if (to_code_page == 0) to_code_page = ansi_code_page();
+    if (from_code_page == to_code_page) return std::string(text);
+    if (const auto* map = byte_map(from_code_page, to_code_page)) {
+        std::string out(text);
+        for (char& c : out) c = (*map)[static_cast<unsigned char>(c)];
+        return out;
+    }
+    return charset_for_code_page(to_code_page).encode(charset_for_code_page(from_code_page).decode(text));
+}
+
+std::string to_console(std::string_view ansi) { return posix::to_native(ansi); }
+
+std::string from_command_line(std::string_view argument) { return posix::from_native(argument); }
+
+}  // namespace platform

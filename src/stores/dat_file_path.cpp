@@ -1,0 +1,3 @@
+#include "stores/dat_file_path.h"
+
+void TDatFilePath::WriteEntry(const std::string& /*path*/, TDatFileDesc& /*entry*/) {}
