@@ -40,7 +40,7 @@ public:
             if (!ReadFile(handle_.get(), out + done, chunk, &got, &position)) {
                 const DWORD error = GetLastError();
                 if (error == ERROR_HANDLE_EOF) break;
-                fail("Cannot read", path_, error);
+                fail("Cannot read file", path_, error);
             }
             if (got == 0) break;
             done += got;
@@ -55,15 +55,15 @@ public:
             const auto chunk = static_cast<DWORD>(std::min(n - done, kMaxChunk));
             OVERLAPPED position = at_offset(offset + done);
             DWORD put = 0;
-            if (!WriteFile(handle_.get(), in + done, chunk, &put, &position)) fail_last("Cannot write", path_);
-            if (put == 0) fail("Cannot write", path_, ERROR_WRITE_FAULT);
+            if (!WriteFile(handle_.get(), in + done, chunk, &put, &position)) fail_last("Cannot write file", path_);
+            if (put == 0) fail("Cannot write file", path_, ERROR_WRITE_FAULT);
             done += put;
         }
     }
 
     std::uint64_t size() override {
         LARGE_INTEGER size{};
-        if (!GetFileSizeEx(handle_.get(), &size)) fail_last("Cannot get the size of", path_);
+        if (!GetFileSizeEx(handle_.get(), &size)) fail_last("Cannot examine file", path_);
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
@@ -71,11 +71,11 @@ public:
         LARGE_INTEGER position{};
         position.QuadPart = static_cast<LONGLONG>(size);
         if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_.get()))
-            fail_last("Cannot change the size of", path_);
+            fail_last("Cannot truncate file", path_);
     }
 
     void sync() override {
-        if (!FlushFileBuffers(handle_.get())) fail_last("Cannot flush", path_);
+        if (!FlushFileBuffers(handle_.get())) fail_last("Cannot flush file", path_);
     }
 
 private:
@@ -99,7 +99,7 @@ public:
         win32::FileHandle handle(CreateFileA(path.c_str(), access,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle.valid()) fail_last("Cannot open", path);
+        if (!handle.valid()) fail_last("Cannot open file", path);
         return std::make_unique<Win32File>(path, std::move(handle));
     }
 
@@ -122,7 +122,7 @@ public:
         if (DeleteFileA(path.c_str())) return;
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-        fail("Cannot remove", path, error);
+        fail("Cannot remove file", path, error);
     }
 
     void sync_directory(const std::string&) override {
@@ -141,13 +141,13 @@ public:
         if (!search.valid()) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return names;
-            fail("Cannot list", directory, error);
+            fail("Cannot read directory", directory, error);
         }
         do {
             const std::string name = found.cFileName;
             if (name != "." && name != "..") names.push_back(name);
         } while (FindNextFileA(search.get(), &found));
-        if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) fail("Cannot list", directory, error);
+        if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) fail("Cannot read directory", directory, error);
         return names;
     }
 
@@ -160,10 +160,10 @@ public:
         constexpr DWORD kCopied = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
         if ((source & kCopied) == 0) return;
         const DWORD target = GetFileAttributesA(to.c_str());
-        if (target == INVALID_FILE_ATTRIBUTES) fail_last("Cannot read the attributes of", to);
+        if (target == INVALID_FILE_ATTRIBUTES) fail_last("Cannot examine file", to);
         DWORD wanted = (target & ~kCopied) | (source & kCopied);
         wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-        if (!SetFileAttributesA(to.c_str(), wanted)) fail_last("Cannot set the attributes of", to);
+        if (!SetFileAttributesA(to.c_str(), wanted)) fail_last("Cannot set permissions of file", to);
     }
 };
 

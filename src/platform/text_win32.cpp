@@ -80,12 +80,15 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }
 
-bool is_path_separator(unsigned char c) { return c == '\\' || c == ':'; }
+bool is_directory_separator(unsigned char c) { return c == '\\'; }
+
+bool is_path_separator(unsigned char c) { return is_directory_separator(c) || c == ':'; }
 
 std::string convert_code_page(std::string_view text, int from_code_page, int to_code_page) {
     require_code_page(from_code_page);
     require_code_page(to_code_page);
     if (text.empty()) return {};
+    if (from_code_page == to_code_page) return std::string(text);
     const UINT from = win32_code_page(from_code_page);
     const UINT to = win32_code_page(to_code_page);
 
