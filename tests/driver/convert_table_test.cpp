@@ -1,0 +1,155 @@
+#include "driver/convert_table.h"
+#include "model/path_text.h"
+#include "platform/cp1251.h"
+#include "platform/exception.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+using testing_support::TempDir;
+
+// A store that records every call and deletion in a shared log, and can be
+// told to fail.
+class RecordingStore final : public TDatFilePath {
+public:
+    RecordingStore(std::string name, std::vector<std::string>& log, bool fail, int rows)
+        : name_(std::move(name)), log_(log), fail_(fail), rows_(rows) {}
+    ~RecordingStore() override { log_.push_back("delete " + name_); }
+
+    std::string StoreFileName(const std::string&) override { return std::string(); }
+    void ReadEntry(const std::string&, const std::string&, TDatFileDesc&) override {}
+    void ReadAll(const std::string& path, TDatFileDescList& list) override {
+        log_.push_back(name_ + ".ReadAll " + path);
+        if (fail_) throw Exception("read failed");
+        for (int i = 0; i < rows_; ++i) SetPaths(list.Add(), "ID" + std::to_string(i), "", "n");
+    }
+    void WriteAll(const std::string& path, TDatFileDescList& list) override {
+        log_.push_back(name_ + ".WriteAll " + path + " " + std::to_string(list.Count()));
+        if (fail_) throw Exception("write failed");
+    }
+
+private:
+    std::string name_;
+    std::vector<std::string>& log_;
+    bool fail_;
+    int rows_;
+};
+
+class ConvertTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = platform::current_directory();
+        dir_ansi_ = platform::from_command_line(dir_.path().string());
+        ASSERT_TRUE(platform::set_current_directory(dir_ansi_));
+    }
+    void TearDown() override { platform::set_current_directory(saved_); }
+
+    StoreFactory stores(bool tableFails = false, bool iniFails = false) {
+        return StoreFactory{
+            [this, tableFails] {
+                log_.push_back("create table");
+                return std::unique_ptr<TDatFilePath>(std::make_unique<RecordingStore>("table", log_, tableFails, 2));
+            },
+            [this, iniFails] {
+                log_.push_back("create ini");
+                return std::unique_ptr<TDatFilePath>(std::make_unique<RecordingStore>("ini", log_, iniFails, 0));
+            }};
+    }
+
+    int run(std::vector<std::string> args, const StoreFactory& factory, std::string* out = nullptr) {
+        std::vector<const char*> argv{"path2ini"};
+        for (const auto& a : args) argv.push_back(a.c_str());
+        testing::internal::CaptureStdout();
+        int code = 0;
+        try {
+            code = ConvertTable(static_cast<int>(argv.size()), argv.data(), factory);
+        } catch (...) {
+            captured_ = testing::internal::GetCapturedStdout();
+            throw;
+        }
+        captured_ = testing::internal::GetCapturedStdout();
+        if (out != nullptr) *out = captured_;
+        return code;
+    }
+
+    TempDir dir_;
+    std::string saved_;
+    std::string dir_ansi_;
+    std::string captured_;
+    std::vector<std::string> log_;
+};
+
+TEST_F(ConvertTableTest, WrongArgumentCountPrintsUsageAndCreatesNothing) {
+    std::string out;
+    EXPECT_EQ(run({}, stores(), &out), -1);
+    EXPECT_EQ(platform::from_command_line(out), cp1251("Неверное количество параметров (должно быть 2)\n"));
+    EXPECT_EQ(run({"a", "b"}, stores()), -1);
+    EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(ConvertTableTest, ReadsTheTableThenWritesTheIniBesideIt) {
+    std::ofstream(dir_.file("PATHS.DB")) << "x";
+    std::string out;
+    ASSERT_EQ(run({"PATHS.DB"}, stores(), &out), 0);
+    const std::string full = dir_ansi_ + "/PATHS.DB";
+    EXPECT_EQ(out, "PATHS.DB\n" + platform::to_console(full) + "\n");
+    const std::vector<std::string> expected{"create table",
+                                            "create ini",
+                                            "table.ReadAll " + full,
+                                            "ini.WriteAll " + dir_ansi_ + "/PATHS.INI 2",
+                                            "delete ini",
+                                            "delete table"};
+    EXPECT_EQ(log_, expected);
+}
+
+TEST_F(ConvertTableTest, ArgumentWithoutExtensionAndCyrillicPath) {
+    std::filesystem::create_directory(dir_.path() / "Данные");
+    std::ofstream(dir_.path() / "Данные" / "Пути") << "x";
+    std::string out;
+    ASSERT_EQ(run({"Данные/Пути"}, stores(), &out), 0);
+    // The console shows the locale's charset (UTF-8 here), not 1251 bytes.
+    EXPECT_EQ(out, "Пути\n" + dir_.path().string() + "/Данные/Пути\n");
+    EXPECT_EQ(log_[3], "ini.WriteAll " + dir_ansi_ + cp1251("/Данные/Пути.INI 2"));
+}
+
+TEST_F(ConvertTableTest, MissingTableFailsBeforeAnyStoreRuns) {
+    std::filesystem::create_directory(dir_.path() / "dir.db");
+    for (const char* arg : {"missing.db", "dir.db"}) {
+        log_.clear();
+        try {
+            run({arg}, stores());
+            FAIL() << "a missing table must fail";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), cp1251("Не найден файл таблицы ") + dir_ansi_ + "/" + arg);
+        }
+        const std::vector<std::string> expected{"create table", "create ini", "delete ini", "delete table"};
+        EXPECT_EQ(log_, expected);
+        EXPECT_EQ(captured_, std::string(arg) + "\n" + dir_.path().string() + "/" + arg + "\n");
+    }
+}
+
+TEST_F(ConvertTableTest, ExceptionsDeleteBothStoresAndPassUnchanged) {
+    std::ofstream(dir_.file("T.DB")) << "x";
+    try {
+        run({"T.DB"}, stores(/*tableFails=*/true));
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "read failed");
+    }
+    EXPECT_EQ(log_.back(), "delete table");
+    EXPECT_EQ(log_[log_.size() - 2], "delete ini");
+    EXPECT_EQ(std::count_if(log_.begin(), log_.end(), [](const std::string& s) { return s.find("WriteAll") != s.npos; }), 0)
+        << "no INI is written after a failed read";
+
+    log_.clear();
+    EXPECT_THROW(run({"T.DB"}, stores(false, /*iniFails=*/true)), Exception);
+    EXPECT_EQ(log_.back(), "delete table");
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include "model/dat_file_desc.h"
+#include "model/path_text.h"
+#include "platform/cp1251.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testing_support::TempDir;
+
+class InDirectory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = platform::current_directory();
+        base_ = platform::from_command_line(dir_.path().string());
+        ASSERT_TRUE(platform::set_current_directory(base_));
+    }
+    void TearDown() override { platform::set_current_directory(saved_); }
+
+    TempDir dir_;
+    std::string saved_;
+    std::string base_;  // the current directory, ANSI
+};
+
+TEST_F(InDirectory, AbsoluteFilePath) {
+    TDatFileDesc e;
+    SetPaths(e, "ab", "C:\\DATA\\TABLES\\ab.dat", "Accounts");
+    EXPECT_EQ(e.Id, "AB");
+    EXPECT_EQ(e.FileDir, "C:\\DATA\\TABLES\\");
+    EXPECT_EQ(e.FileName, "AB.DAT");
+    EXPECT_EQ(e.RawPath, "C:\\DATA\\TABLES\\ab.dat");
+    EXPECT_EQ(e.Name, "Accounts");
+    EXPECT_EQ(e.Priority, -2);
+    EXPECT_EQ(FullPath(e), "C:\\DATA\\TABLES\\AB.DAT");
+}
+
+TEST_F(InDirectory, PathWithoutExtensionIsADirectory) {
+    TDatFileDesc e;
+    SetPaths(e, " cd ", "C:\\DATA\\TABLES", "");
+    EXPECT_EQ(e.Id, " CD ") << "the identifier is upper-cased, not trimmed";
+    EXPECT_EQ(e.FileDir, "C:\\DATA\\TABLES\\");
+    EXPECT_EQ(e.FileName, "CD") << "the file name derived from it is trimmed";
+}
+
+TEST_F(InDirectory, RelativePathResolvesAgainstTheCurrentDirectory) {
+    std::filesystem::create_directories(dir_.path() / "W" / "T");
+    ASSERT_TRUE(platform::set_current_directory(base_ + "/W/T"));
+    TDatFileDesc e;
+    SetPaths(e, "x", "..\\x.dat", cp1251("Имя"));
+    EXPECT_EQ(e.FileDir, UpperCase(base_) + "/W/");
+    EXPECT_EQ(e.FileName, "X.DAT");
+    EXPECT_EQ(e.RawPath, "..\\x.dat");
+    EXPECT_EQ(e.Name, cp1251("Имя"));
+}
+
+TEST_F(InDirectory, EmptyPathGivesTheIdentifiersFullPath) {
+    TDatFileDesc e;
+    SetPaths(e, cp1251("гх"), "", "Codes");
+    EXPECT_EQ(e.Id, cp1251("ГХ"));
+    EXPECT_EQ(e.FileDir, "");
+    EXPECT_EQ(e.FileName, UpperCase(base_ + "/" + cp1251("гх")));
+    EXPECT_EQ(FullPath(e), e.FileName);
+}
+
+TEST(Setters, OnlyADifferentTextChangesTheField) {
+    TDatFileDesc e;
+    e.Priority = 5;
+    SetFileName(e, "");
+    EXPECT_EQ(e.Priority, 5) << "an equal text changes nothing";
+    SetFileName(e, "  a.dat ");
+    EXPECT_EQ(e.FileName, "A.DAT");
+    EXPECT_EQ(e.Priority, -2);
+    e.Priority = 5;
+    SetFileDir(e, cp1251(" c:\\дир\\ "));
+    EXPECT_EQ(e.FileDir, cp1251("C:\\ДИР\\"));
+    EXPECT_EQ(e.Priority, -2);
+}
+
+TEST(ChangeListExtension, ReplacesOrAppendsTheExtension) {
+    TDatFileDescList list;
+    list.Name = "T.DB";
+    list.Path = "C:\\X\\T.DB";
+    ChangeListExtension(list, "INI");
+    EXPECT_EQ(list.Name, "T.INI");
+    EXPECT_EQ(list.Path, "C:\\X\\T.INI");
+
+    TDatFileDescList bare;
+    bare.Name = "T";
+    bare.Path = "C:\\X.D\\T";
+    ChangeListExtension(bare, "INI");
+    EXPECT_EQ(bare.Name, "T.INI");
+    EXPECT_EQ(bare.Path, "C:\\X.D\\T.INI");
+}
+
+TEST(DescList, OwnsItsEntriesInOrder) {
+    TDatFileDescList list;
+    EXPECT_EQ(list.Count(), 0);
+    list.Add().Id = "A";
+    list.Add().Id = "B";
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Item(0).Id, "A");
+    EXPECT_EQ(list.Item(1).Id, "B");
+    EXPECT_EQ(list.Item(1).Priority, -2);
+}
+
+}  // namespace

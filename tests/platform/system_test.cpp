@@ -1,0 +1,109 @@
+// Contract of the process services. Windows-form paths give the same full
+// paths on every platform; the POSIX cases are marked.
+
+#include "platform/cp1251.h"
+#include "platform/file_system.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+using testing_support::TempDir;
+
+// Restores the current directory when a test changed it.
+class CurrentDirectoryGuard {
+public:
+    CurrentDirectoryGuard() : saved_(platform::current_directory()) {}
+    ~CurrentDirectoryGuard() { platform::set_current_directory(saved_); }
+
+private:
+    std::string saved_;
+};
+
+std::string ansi(const std::string& native) { return platform::from_command_line(native); }
+
+TEST(FullPath, NormalisesWindowsFormPathsAsWindowsDoes) {
+    EXPECT_EQ(platform::full_path(""), "");
+    EXPECT_EQ(platform::full_path("c:/dir/file.dat"), "c:\\dir\\file.dat");
+    EXPECT_EQ(platform::full_path("C:x.dat"), "C:\\x.dat");
+    EXPECT_EQ(platform::full_path("C:\\dir\\"), "C:\\dir\\");
+    EXPECT_EQ(platform::full_path("C:\\a\\..\\..\\..\\x.dat"), "C:\\x.dat");
+    EXPECT_EQ(platform::full_path("C:\\a\\.\\b\\..\\x.dat. "), "C:\\a\\x.dat");
+    EXPECT_EQ(platform::full_path("C:\\"), "C:\\");
+    EXPECT_EQ(platform::full_path("\\\\SRV\\SHARE\\DIR\\..\\F.DAT"), "\\\\SRV\\SHARE\\F.DAT");
+}
+
+#ifndef _WIN32
+TEST(FullPathPosix, JoinsRelativePathsToTheCurrentDirectory) {
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    const std::string base = ansi(dir.path().string());
+    ASSERT_TRUE(platform::set_current_directory(base));
+    EXPECT_EQ(platform::current_directory(), base);
+    EXPECT_EQ(platform::full_path("x.dat"), base + "/x.dat");
+    EXPECT_EQ(platform::full_path("..\\x.dat"), ansi(dir.path().parent_path().string()) + "/x.dat");
+    EXPECT_EQ(platform::full_path("DATA\\A.DAT"), base + "/DATA/A.DAT");
+    EXPECT_EQ(platform::full_path("sub/"), base + "/sub/");
+    EXPECT_EQ(platform::full_path("/a/../../b//c/./d"), "/b/c/d");
+    EXPECT_EQ(platform::full_path("/"), "/");
+    // No 259-character limit.
+    const std::string longName(400, 'n');
+    EXPECT_EQ(platform::full_path("/" + longName), "/" + longName);
+}
+
+TEST(ConsolePosix, AnsiTextIsShownInTheLocaleCharset) {
+    // The test runs under a UTF-8 (or C) locale, both shown as UTF-8.
+    EXPECT_EQ(platform::to_console(cp1251("Привет")), "Привет");
+    EXPECT_EQ(platform::from_command_line("Привет"), cp1251("Привет"));
+    EXPECT_EQ(platform::to_console("\x98"), "?") << "a byte 1251 does not define";
+    EXPECT_EQ(platform::from_command_line("日本"), "??");
+}
+
+TEST(ApplicationTitlePosix, IsTheExecutableNameCutAtItsFirstDot) {
+    const std::string title = platform::application_title();
+    ASSERT_FALSE(title.empty());
+    EXPECT_EQ(title.find('.'), std::string::npos);
+    EXPECT_EQ(title.find('/'), std::string::npos);
+    EXPECT_EQ(title.substr(1), platform::lower_case(title.substr(1)));
+}
+#endif
+
+TEST(FileExists, CountsRegularFilesOnlyWhateverTheirDate) {
+    TempDir dir;
+    const std::string native = dir.file("Таблица.DB");
+    std::ofstream(native) << "x";
+    const std::string file = ansi(native);
+    EXPECT_TRUE(platform::file_exists(file));
+    // A file dated 1970 still exists.
+    std::filesystem::last_write_time(native, std::filesystem::file_time_type{});
+    EXPECT_TRUE(platform::file_exists(file));
+    EXPECT_FALSE(platform::file_exists(ansi(dir.path().string())));
+    EXPECT_FALSE(platform::file_exists(file + "x"));
+    EXPECT_FALSE(platform::file_exists(""));
+}
+
+TEST(CurrentDirectory, FailsForMissingDirectoriesAndFiles) {
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    std::ofstream(dir.file("f")) << "x";
+    EXPECT_FALSE(platform::set_current_directory(ansi(dir.file("missing"))));
+    EXPECT_FALSE(platform::set_current_directory(ansi(dir.file("f"))));
+    EXPECT_FALSE(platform::set_current_directory(""));
+    EXPECT_TRUE(platform::set_current_directory(ansi(dir.path().string())));
+}
+
+TEST(ErrorBox, GoesToTheInstalledHandler) {
+    std::string seen;
+    auto previous = platform::set_error_box_handler(
+        [&](std::string_view text, std::string_view caption) { seen = std::string(caption) + "|" + std::string(text); });
+    platform::show_error_box("text", "caption");
+    platform::set_error_box_handler(previous);
+    EXPECT_EQ(seen, "caption|text");
+}
+
+}  // namespace
