@@ -17,10 +17,10 @@ if(WIN32)
 endif()
 add_subdirectory(${P2I_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 # GCC 12's win32 thread model has no std::mutex, which GoogleTest 1.12's
-# Notification needs; give it one built on a Win32 event instead.
+# Notification needs; it takes the one in gtest-notification.h instead.
 if(WIN32 AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
-  target_compile_options(gtest PRIVATE -include ${CMAKE_CURRENT_LIST_DIR}/gtest_notification_win32.h)
+  target_compile_options(gtest PUBLIC "SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/gtest-notification.h")
 endif()
 
 foreach(target gtest gtest_main gmock gmock_main)
