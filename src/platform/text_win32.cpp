@@ -44,6 +44,25 @@ const LeadBytes& lead_bytes() {
 // A non-null pointer for a possibly empty view: the A functions refuse null.
 const char* data_of(std::string_view text) { return text.empty() ? "" : text.data(); }
 
+// Applies CharUpperBuffA or CharLowerBuffA to the text, leaving double-byte
+// characters as they are, so that paths upper-case alike on every system:
+// Wine, for one, maps them through Unicode and changes full-width letters.
+// On single-byte code pages this is one call over the whole text.
+void map_single_byte_runs(std::string& text, DWORD(WINAPI* map)(LPSTR, DWORD)) {
+    std::size_t run = 0;
+    auto flush = [&](std::size_t end) {
+        if (end > run) map(text.data() + run, static_cast<DWORD>(end - run));
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (lead_bytes()[static_cast<unsigned char>(text[i])]) {
+            flush(i);
+            ++i;  // the trail byte belongs to the character
+            run = i + 1;
+        }
+    }
+    flush(text.size());
+}
+
 UINT win32_code_page(int code_page) { return code_page == 0 ? CP_ACP : static_cast<UINT>(code_page); }
 
 void require_code_page(int code_page) {
@@ -57,13 +76,13 @@ int ansi_code_page() { return static_cast<int>(GetACP()); }
 
 std::string upper_case(std::string_view text) {
     std::string result(text);
-    if (!result.empty()) CharUpperBuffA(result.data(), static_cast<DWORD>(result.size()));
+    map_single_byte_runs(result, CharUpperBuffA);
     return result;
 }
 
 std::string lower_case(std::string_view text) {
     std::string result(text);
-    if (!result.empty()) CharLowerBuffA(result.data(), static_cast<DWORD>(result.size()));
+    map_single_byte_runs(result, CharLowerBuffA);
     return result;
 }
 
