@@ -113,6 +113,11 @@ public:
     }
 
     void rename(const std::string& from, const std::string& to) override {
+        // A read-only file is not to be replaced, as WritePrivateProfileStringA
+        // refuses to write one; Windows' MoveFileExA refuses too, Wine's not.
+        const DWORD target = GetFileAttributesA(to.c_str());
+        if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0)
+            fail("Cannot rename \"" + from + "\" to", to, ERROR_ACCESS_DENIED);
         // Write-through: the call returns once the new name is on disk.
         if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             fail_last("Cannot rename \"" + from + "\" to", to);

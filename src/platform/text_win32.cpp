@@ -93,8 +93,12 @@ unsigned char upper_case_byte(unsigned char c) {
 }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    // The locale's comparison also ignores characters such as the soft
+    // hyphen, so it finds "A\xADB" equal to "AB": two different directory
+    // names. Texts count as equal only when their upper-cased bytes agree too.
     return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, data_of(a), static_cast<int>(a.size()),
-                          data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL;
+                          data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL &&
+           upper_case(a) == upper_case(b);
 }
 
 bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }
