@@ -1,0 +1,118 @@
+#include "stores/ini_file.h"
+
+#include "platform/exception.h"
+#include "platform/system.h"
+
+namespace {
+
+// Control characters of an identifier made visible in a message.
+std::string printable(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            result += "\\r";
+        } else if (c == '\n') {
+            result += "\\n";
+        } else if (byte < 0x20) {
+            result += "\\x";
+            result += kHex[byte >> 4];
+            result += kHex[byte & 0x0F];
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+// "Невозможно записать в файл <file>: идентификатор "<key>" <reason>" and its
+// variant for values, in the ANSI code page (1251).
+std::string refusal_message(const std::string& fileName, std::string_view section,
+                            std::string_view key, platform::ProfileEntryProblem problem) {
+    std::string message =
+        "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xE7\xE0\xEF\xE8\xF1\xE0\xF2\xFC \xE2 "
+        "\xF4\xE0\xE9\xEB " + fileName;
+    if (problem == platform::ProfileEntryProblem::line_break_in_value) {
+        // ": значение идентификатора "<key>" в секции <section> содержит перевод
+        // строки или нулевой символ"
+        message += ": \xE7\xED\xE0\xF7\xE5\xED\xE8\xE5 \xE8\xE4\xE5\xED\xF2\xE8\xF4\xE8\xEA\xE0"
+                   "\xF2\xEE\xF0\xE0 \"" + printable(key) +
+                   "\" \xE2 \xF1\xE5\xEA\xF6\xE8\xE8 " + std::string(section) +
+                   " \xF1\xEE\xE4\xE5\xF0\xE6\xE8\xF2 \xEF\xE5\xF0\xE5\xE2\xEE\xE4 \xF1\xF2\xF0"
+                   "\xEE\xEA\xE8 \xE8\xEB\xE8 \xED\xF3\xEB\xE5\xE2\xEE\xE9 \xF1\xE8\xEC\xE2\xEE\xEB";
+        return message;
+    }
+    // ": идентификатор "<key>" "
+    message += ": \xE8\xE4\xE5\xED\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xEE\xF0 \"" + printable(key) + "\" ";
+    switch (problem) {
+        case platform::ProfileEntryProblem::empty_key:
+            message += "\xEF\xF3\xF1\xF2";  // "пуст"
+            break;
+        case platform::ProfileEntryProblem::equals_in_key:
+            message += "\xF1\xEE\xE4\xE5\xF0\xE6\xE8\xF2 \xE7\xED\xE0\xEA \"=\"";  // содержит знак "="
+            break;
+        case platform::ProfileEntryProblem::key_looks_like_section_or_comment:
+            // начинается со знака "[" или ";"
+            message += "\xED\xE0\xF7\xE8\xED\xE0\xE5\xF2\xF1\xFF \xF1\xEE \xE7\xED\xE0\xEA\xE0 "
+                       "\"[\" \xE8\xEB\xE8 \";\"";
+            break;
+        default:
+            // содержит перевод строки или нулевой символ
+            message += "\xF1\xEE\xE4\xE5\xF0\xE6\xE8\xF2 \xEF\xE5\xF0\xE5\xE2\xEE\xE4 \xF1\xF2\xF0"
+                       "\xEE\xEA\xE8 \xE8\xEB\xE8 \xED\xF3\xEB\xE5\xE2\xEE\xE9 \xF1\xE8\xEC\xE2\xEE\xEB";
+            break;
+    }
+    return message;
+}
+
+}  // namespace
+
+namespace {
+
+// A name the platform cannot expand (too long for Windows) is used as given.
+std::string Resolved(const std::string& fileName) {
+    std::string full = platform::full_path(fileName);
+    return full.empty() ? fileName : full;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)), file_(Resolved(fileName_)) {}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) {
+    if (auto value = file_.document().value(section, key)) return std::move(*value);
+    std::string result(defaultValue);
+    while (!result.empty() && result.back() == ' ') result.pop_back();
+    return result;
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    const auto problem = platform::check_profile_entry(key, value);
+    if (problem != platform::ProfileEntryProblem::none) {
+        throw Exception(refusal_message(fileName_, section, key, problem));
+    }
+    if (platform::profile_value_as_read(value) == value) {
+        file_.document().set_value(section, key, value);
+    } else {
+        std::string quoted;
+        quoted.reserve(value.size() + 2);
+        quoted.append("\"").append(value).append("\"");
+        file_.document().set_value(section, key, quoted);
+    }
+}
+
+void TIniFile::ReadSection(std::string_view section, std::vector<std::string>& keys) {
+    keys = file_.document().key_names(section);
+}
+
+void TIniFile::EraseSection(std::string_view section) { file_.document().erase_section(section); }
+
+void TIniFile::UpdateFile() {
+    try {
+        file_.save();
+    } catch (const Exception&) {
+        throw Exception("Unable to write to " + fileName_);
+    }
+}

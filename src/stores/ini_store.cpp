@@ -1,0 +1,113 @@
+#include "stores/ini_store.h"
+
+#include "model/path_text.h"
+#include "platform/system.h"
+#include "stores/ini_file.h"
+
+namespace {
+
+constexpr const char* kNameSection = "NAME";
+constexpr const char* kPathSection = "PATH";
+constexpr const char* kPrioritySection = "PRIORITY";
+
+// The store file's directory becomes the current directory, so that relative
+// path texts resolve against it. A directory that cannot be entered is
+// ignored: the operation goes on in the current one.
+void EnterDirectory(const std::string& directory) { platform::set_current_directory(directory); }
+
+// The directory that relative path texts are written against: that of the
+// INI file's full path. For the full paths the driver passes it is the INI
+// path's own directory part; for a relative or bare name it is where the file
+// really is (the directory part of such a name would give a path that has
+// lost its root on POSIX). Taken before the operation changes directory.
+std::string BaseDirectory(const std::string& path) { return DirectoryPart(ExpandFileName(path)); }
+
+// The NAME and then the PATH key of one entry. The path is the text the
+// entry was read with, or else its full path relative to the base directory.
+void WriteKeys(TIniFile& ini, const std::string& base, const TDatFileDesc& entry) {
+    ini.WriteString(kNameSection, entry.Id, entry.Name);
+    if (!entry.RawPath.empty())
+        ini.WriteString(kPathSection, entry.Id, entry.RawPath);
+    else
+        ini.WriteString(kPathSection, entry.Id, RelativePath(base, FullPath(entry)));
+}
+
+void EraseSections(TIniFile& ini) {
+    ini.EraseSection(kNameSection);
+    ini.EraseSection(kPathSection);
+    ini.EraseSection(kPrioritySection);
+}
+
+// Lends an accessor to Clear for the length of one WriteAll.
+class LentAccessor {
+public:
+    LentAccessor(TIniFile*& slot, TIniFile& accessor) : slot_(slot) { slot_ = &accessor; }
+    ~LentAccessor() { slot_ = nullptr; }
+    LentAccessor(const LentAccessor&) = delete;
+    LentAccessor& operator=(const LentAccessor&) = delete;
+
+private:
+    TIniFile*& slot_;
+};
+
+}  // namespace
+
+std::string TDatFileStorageIni::StoreFileName(const std::string& baseName) { return baseName + ".INI"; }
+
+void TDatFileStorageIni::ReadEntry(const std::string& path, const std::string& id, TDatFileDesc& entry) {
+    TIniFile ini(path);
+    EnterDirectory(DirectoryPart(path));
+    const std::string name = ini.ReadString(kNameSection, id, "");
+    const std::string pathText = ini.ReadString(kPathSection, id, "");
+    SetPaths(entry, id, ExpandFileName(pathText), name);
+}
+
+void TDatFileStorageIni::WriteEntry(const std::string& path, TDatFileDesc& entry) {
+    const std::string directory = DirectoryPart(path);
+    const std::string base = BaseDirectory(path);
+    {
+        TIniFile ini(path);
+        EnterDirectory(directory);
+        WriteKeys(ini, base, entry);
+        ini.UpdateFile();
+    }
+    TDatFilePath::WriteEntry(path, entry);
+}
+
+void TDatFileStorageIni::ReadAll(const std::string& path, TDatFileDescList& list) {
+    TIniFile ini(path);
+    std::vector<std::string> keys;
+    EnterDirectory(DirectoryPart(path));
+    ini.ReadSection(kNameSection, keys);
+    for (const std::string& key : keys) {
+        TDatFileDesc& entry = list.Add();
+        const std::string name = ini.ReadString(kNameSection, key, "");
+        const std::string pathText = ini.ReadString(kPathSection, key, "");
+        SetPaths(entry, key, pathText, name);
+    }
+}
+
+void TDatFileStorageIni::WriteAll(const std::string& path, TDatFileDescList& list) {
+    const std::string base = BaseDirectory(path);
+    TIniFile ini(path);
+    {
+        LentAccessor lent(writeAllAccessor_, ini);
+        Clear(path);
+    }
+    if (!list.Items.empty()) {
+        const std::string directory = DirectoryPart(path);
+        EnterDirectory(directory);
+        for (const auto& entry : list.Items) WriteKeys(ini, base, *entry);
+    }
+    ini.UpdateFile();
+}
+
+void TDatFileStorageIni::Clear(const std::string& path) {
+    if (writeAllAccessor_ != nullptr && writeAllAccessor_->FileName() == path) {
+        EraseSections(*writeAllAccessor_);
+        return;
+    }
+    TIniFile ini(path);
+    EraseSections(ini);
+    ini.UpdateFile();
+}

@@ -1,0 +1,216 @@
+// The real executable on real tables in temporary directories.
+
+#include "engine/engine.h"
+#include "platform/cp1251.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::TempDir;
+
+const char kPassword[] = "TRAX_OPR";
+
+struct Row {
+    std::string id, name, file;  // UTF-8 in the test, stored in the table's code page
+};
+
+struct Run {
+    int code = -1;
+    std::string out, err;  // UTF-8, as the console shows them
+};
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+Run run(const fs::path& cwd, const std::vector<std::string>& args) {
+    std::string command = "cd " + quote(cwd.string()) + " && " + quote(P2I_EXECUTABLE);
+    for (const auto& a : args) command += " " + quote(a);
+    const fs::path out = cwd / ".run.out", err = cwd / ".run.err";
+    command += " >" + quote(out.string()) + " 2>" + quote(err.string());
+    const int status = std::system(command.c_str());
+    Run r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(out);
+    r.err = slurp(err);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+struct TableOptions {
+    bool keyed = true;
+    int code_page = 1251;
+    std::string password = kPassword;
+    bool with_file_column = true;
+};
+
+void make_table(const fs::path& path, const std::vector<Row>& rows, const TableOptions& options = {}) {
+    const std::string ansi_path = platform::from_command_line(path.string());
+    engine::TableSpec spec;
+    spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 60}};
+    if (options.with_file_column) spec.fields.push_back({"MASTER_FILE", 'A', 120});
+    spec.key_fields = options.keyed ? 1 : 0;
+    spec.code_page = options.code_page;
+    spec.password = options.password;
+    engine::create_table(ansi_path, spec);
+    if (!options.password.empty()) engine::Session::instance().add_password(options.password);
+    {
+        engine::Table table;
+        table.set_table_name(ansi_path);
+        table.open();
+        for (const Row& r : rows) {
+            table.insert();
+            table.field_by_name("MASTER_ID").set_as_string(platform::from_command_line(r.id));
+            table.field_by_name("MASTER_NAME").set_as_string(platform::from_command_line(r.name));
+            if (options.with_file_column)
+                table.field_by_name("MASTER_FILE").set_as_string(platform::from_command_line(r.file));
+            table.post();
+        }
+    }
+    if (!options.password.empty()) engine::Session::instance().remove_password(options.password);
+}
+
+std::vector<std::string> columns(const fs::path& path) {
+    engine::Session::instance().add_password(kPassword);
+    std::vector<std::string> names;
+    {
+        engine::Table table;
+        table.set_table_name(platform::from_command_line(path.string()));
+        table.open();
+        for (int i = 0; i < table.field_count(); ++i) names.push_back(table.field(i).name());
+    }
+    engine::Session::instance().remove_password(kPassword);
+    return names;
+}
+
+// The INI file as UTF-8 text.
+std::string ini(const fs::path& path) { return platform::to_console(slurp(path)); }
+
+const std::vector<Row> kRows = {
+    {"CD", "Курсы валют", "LIB\\CD.DAT"},
+    {"AB", "Лицевые счета", "..\\DATA\\AB.DAT"},
+    {"EF", "Архив", "D:\\OLD\\EF.DAT"},
+    {"GH", "Справочник", ""},
+};
+
+const char kExpectedIni[] =
+    "[NAME]\r\nAB=Лицевые счета\r\nCD=Курсы валют\r\nEF=Архив\r\nGH=Справочник\r\n"
+    "[PATH]\r\nAB=..\\DATA\\AB.DAT\r\nCD=LIB\\CD.DAT\r\nEF=D:\\OLD\\EF.DAT\r\nGH=GH\r\n";
+
+TEST(EndToEnd, ConvertsAnEncryptedKeyedTableAndUpgradesItOnce) {
+    TempDir dir;
+    make_table(dir.path() / "PATHS.DB", kRows);
+    const Run r = run(dir.path(), {"PATHS.DB"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "PATHS.DB\n" + (dir.path() / "PATHS.DB").string() + "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ini(dir.path() / "PATHS.INI"), kExpectedIni);
+    const std::vector<std::string> upgraded{"MASTER_ID", "MASTER_NAME", "MASTER_FILE", "DESCRIPTION"};
+    EXPECT_EQ(columns(dir.path() / "PATHS.DB"), upgraded);
+
+    const Run again = run(dir.path(), {"PATHS.DB"});
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(columns(dir.path() / "PATHS.DB"), upgraded);
+    EXPECT_EQ(ini(dir.path() / "PATHS.INI"), kExpectedIni);
+}
+
+TEST(EndToEnd, UnkeyedPlainAnd866TablesConvertInTheirOwnOrder) {
+    TempDir dir;
+    make_table(dir.path() / "U.DB", kRows, {.keyed = false, .password = ""});
+    make_table(dir.path() / "O.DB", kRows, {.code_page = 866});
+    ASSERT_EQ(run(dir.path(), {"U.DB"}).code, 0);
+    ASSERT_EQ(run(dir.path(), {"O.DB"}).code, 0);
+    const std::string unkeyed = ini(dir.path() / "U.INI");
+    EXPECT_LT(unkeyed.find("CD=Курсы валют"), unkeyed.find("AB=Лицевые счета")) << "file order, not sorted";
+    EXPECT_EQ(ini(dir.path() / "O.INI"), kExpectedIni) << "866 names arrive as 1251 text";
+}
+
+TEST(EndToEnd, KeepsOtherSectionsAndDropsOldKeysAndPriority) {
+    TempDir dir;
+    make_table(dir.path() / "PATHS.DB", {{"AB", "Новое", "a.dat"}});
+    std::ofstream(dir.path() / "PATHS.INI", std::ios::binary)
+        << "[Options]\r\nx=1\r\n[NAME]\r\nOLD=old\r\n[PRIORITY]\r\nAB=3\r\n[PATH]\r\nOLD=o.dat\r\n[Tail]\r\ny=2\r\n";
+    ASSERT_EQ(run(dir.path(), {"PATHS.DB"}).code, 0);
+    EXPECT_EQ(ini(dir.path() / "PATHS.INI"),
+              "[Options]\r\nx=1\r\n[Tail]\r\ny=2\r\n[NAME]\r\nAB=Новое\r\n[PATH]\r\nAB=a.dat\r\n");
+}
+
+TEST(EndToEnd, ArgumentsWithoutExtensionInCyrillicDirectories) {
+    TempDir dir;
+    fs::create_directories(dir.path() / "Данные" / "Пути");
+    make_table(dir.path() / "Данные" / "Пути" / "Таблица", kRows);
+    const Run r = run(dir.path() / "Данные", {"Пути/Таблица"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Таблица\n" + (dir.path() / "Данные" / "Пути" / "Таблица").string() + "\n");
+    EXPECT_EQ(ini(dir.path() / "Данные" / "Пути" / "Таблица.INI"), kExpectedIni);
+}
+
+TEST(EndToEnd, DuplicateIdentifiersLeaveTheLaterRow) {
+    TempDir dir;
+    make_table(dir.path() / "D.DB", {{"ab", "first", "1.dat"}, {"AB", "second", "2.dat"}},
+               {.keyed = false});
+    ASSERT_EQ(run(dir.path(), {"D.DB"}).code, 0);
+    EXPECT_EQ(ini(dir.path() / "D.INI"), "[NAME]\r\nAB=second\r\n[PATH]\r\nAB=2.dat\r\n");
+}
+
+// Failures end with exit code 3 and leave an existing INI file byte for byte.
+class Failure : public ::testing::Test {
+protected:
+    void SetUp() override { std::ofstream(dir_.path() / "T.INI", std::ios::binary) << kOldIni; }
+    void expect_failure(const std::string& message_part) {
+        const Run r = run(dir_.path(), {"T.DB"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_NE(r.err.find(message_part), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Abnormal program termination\n"), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(dir_.path() / "T.INI"), kOldIni);
+    }
+    static constexpr const char* kOldIni = "[NAME]\r\nKEEP=me\r\n";
+    TempDir dir_;
+};
+
+TEST_F(Failure, WrongPassword) {
+    make_table(dir_.path() / "T.DB", kRows, {.password = "secret"});
+    expect_failure("Ошибка открытия файла");
+}
+
+TEST_F(Failure, MissingColumn) {
+    make_table(dir_.path() / "T.DB", kRows, {.with_file_column = false});
+    expect_failure("MASTER_FILE");
+}
+
+TEST_F(Failure, CorruptTable) {
+    std::ofstream(dir_.path() / "T.DB", std::ios::binary) << std::string(3000, '\x7f');
+    expect_failure("Ошибка открытия файла");
+}
+
+TEST_F(Failure, MissingTable) { expect_failure("Не найден файл таблицы"); }
+
+TEST(EndToEnd, IniThatCannotBeWritten) {
+    TempDir dir;
+    make_table(dir.path() / "T.DB", kRows);
+    fs::create_directory(dir.path() / "T.INI");
+    const Run r = run(dir.path(), {"T.DB"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("Unable to write to"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+#include "stores/table_store.h"
+
+#include "engine/engine.h"
+#include "model/path_text.h"
+#include "platform/cp1251.h"
+#include "platform/exception.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testing_support::TempDir;
+
+const char kPassword[] = "TRAX_OPR";
+constexpr std::uint32_t kPasswordChecksum = 0x5a847b4e;
+
+struct Row {
+    std::string id, name, file;
+};
+
+class TableStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_dir_ = platform::current_directory();
+        dir_ = platform::from_command_line(temp_.path().string());
+        previous_handler_ = platform::set_error_box_handler(
+            [this](std::string_view text, std::string_view caption) {
+                boxes_.push_back({std::string(caption), std::string(text)});
+            });
+    }
+    void TearDown() override {
+        platform::set_error_box_handler(previous_handler_);
+        platform::set_current_directory(saved_dir_);
+        EXPECT_FALSE(engine::Session::instance().holds_checksum(kPasswordChecksum))
+            << "the session password outlived the operation";
+    }
+
+    // A path table as the users' programs keep it: keyed on MASTER_ID,
+    // encrypted with the session password, without DESCRIPTION.
+    std::string make_table(const std::string& name, const std::vector<Row>& rows, bool description = false,
+                           const std::string& password = kPassword) {
+        const std::string path = dir_ + "/" + name;
+        engine::TableSpec spec;
+        spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}, {"MASTER_FILE", 'A', 80}};
+        if (description) spec.fields.push_back({"Description", 'A', 255});
+        spec.key_fields = 1;
+        spec.password = password;
+        engine::create_table(path, spec);
+        if (!password.empty()) engine::Session::instance().add_password(password);
+        {
+            engine::Table table;
+            table.set_table_name(path);
+            table.open();
+            for (const Row& r : rows) {
+                table.insert();
+                table.field_by_name("MASTER_ID").set_as_string(r.id);
+                table.field_by_name("MASTER_NAME").set_as_string(r.name);
+                table.field_by_name("MASTER_FILE").set_as_string(r.file);
+                table.post();
+            }
+        }
+        if (!password.empty()) engine::Session::instance().remove_password(password);
+        return path;
+    }
+
+    std::vector<std::string> columns(const std::string& path) {
+        engine::Session::instance().add_password(kPassword);
+        std::vector<std::string> names;
+        {
+            engine::Table table;
+            table.set_table_name(path);
+            table.open();
+            for (int i = 0; i < table.field_count(); ++i) names.push_back(table.field(i).name());
+        }
+        engine::Session::instance().remove_password(kPassword);
+        return names;
+    }
+
+    std::vector<Row> rows(const std::string& path) {
+        TDatFileDescList list;
+        store_.ReadAll(path, list);
+        std::vector<Row> out;
+        for (const auto& e : list.Items) out.push_back({e->Id, e->Name, e->RawPath});
+        return out;
+    }
+
+    struct Box {
+        std::string caption, text;
+    };
+
+    TempDir temp_;
+    std::string dir_;
+    std::string saved_dir_;
+    platform::ErrorBoxHandler previous_handler_;
+    std::vector<Box> boxes_;
+    TDatFileStorageDb store_;
+};
+
+TEST_F(TableStoreTest, ReadAllResolvesRowsAgainstTheTablesDirectory) {
+    const std::string path = make_table("T.DB", {{"CD", cp1251("Курсы"), "DATA\\A.DAT"}, {"AB", "Accounts", ""}});
+    TDatFileDescList list;
+    store_.ReadAll(path, list);
+    ASSERT_EQ(list.Count(), 2);
+    // Key order, not insertion order.
+    EXPECT_EQ(list.Item(0).Id, "AB");
+    EXPECT_EQ(list.Item(0).FileDir, "");
+    EXPECT_EQ(list.Item(0).FileName, UpperCase(dir_ + "/AB"));
+    EXPECT_EQ(list.Item(1).Name, cp1251("Курсы"));
+    EXPECT_EQ(list.Item(1).RawPath, "DATA\\A.DAT");
+    EXPECT_EQ(list.Item(1).FileDir, UpperCase(dir_) + "/DATA/");
+    EXPECT_EQ(list.Item(1).FileName, "A.DAT");
+    EXPECT_EQ(platform::current_directory(), dir_);
+    EXPECT_TRUE(boxes_.empty());
+
+    store_.ReadAll(path, list);
+    EXPECT_EQ(list.Count(), 4) << "ReadAll appends";
+}
+
+TEST_F(TableStoreTest, UpgradeAddsDescriptionOnce) {
+    const std::string path = make_table("T.DB", {{"AB", "a", "x.dat"}});
+    EXPECT_EQ(columns(path).size(), 3u);
+    EXPECT_EQ(rows(path).size(), 1u);
+    const std::vector<std::string> expected{"MASTER_ID", "MASTER_NAME", "MASTER_FILE", "DESCRIPTION"};
+    EXPECT_EQ(columns(path), expected);
+    EXPECT_EQ(rows(path).size(), 1u);
+    EXPECT_EQ(columns(path), expected) << "a table that has the column is not altered again";
+
+    const std::string other = make_table("U.DB", {{"AB", "a", "x.dat"}}, /*description=*/true);
+    rows(other);
+    EXPECT_EQ(columns(other).size(), 4u) << "the column is found ignoring case";
+}
+
+TEST_F(TableStoreTest, MissingOrEmptyTableReadsNothing) {
+    TDatFileDescList list;
+    store_.ReadAll(dir_ + "/NONE.DB", list);
+    store_.ReadAll(make_table("E.DB", {}), list);
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(TableStoreTest, FailedCheckIsShownAndThenRaised) {
+    const std::string path = make_table("W.DB", {{"AB", "a", "x.dat"}}, false, "other");
+    TDatFileDescList list;
+    try {
+        store_.ReadAll(path, list);
+        FAIL() << "a table that fails its check must not read as empty";
+    } catch (const Exception& e) {
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].caption, cp1251("Ошибка"));
+        EXPECT_EQ(boxes_[0].text.rfind(cp1251("Ошибка открытия файла ") + path + "\n", 0), 0u) << boxes_[0].text;
+        EXPECT_EQ(e.Message(), boxes_[0].text);
+    }
+    EXPECT_EQ(list.Count(), 0);
+
+    // The other operations keep going as if there were no table.
+    TDatFileDesc entry;
+    entry.Name = "kept";
+    store_.ReadEntry(path, "AB", entry);
+    EXPECT_EQ(entry.Name, "kept");
+    EXPECT_EQ(boxes_.size(), 2u);
+}
+
+TEST_F(TableStoreTest, MissingColumnLeavesAnEmptyEntryAndRaises) {
+    const std::string path = dir_ + "/M.DB";
+    engine::TableSpec spec;
+    spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}};
+    spec.password = kPassword;
+    engine::create_table(path, spec);
+    engine::Session::instance().add_password(kPassword);
+    {
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        table.insert();
+        table.field_by_name("MASTER_ID").set_as_string("AB");
+        table.post();
+    }
+    engine::Session::instance().remove_password(kPassword);
+    TDatFileDescList list;
+    EXPECT_THROW(store_.ReadAll(path, list), Exception);
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Item(0).Id, "");
+    EXPECT_EQ(list.Item(0).FileName, "");
+}
+
+TEST_F(TableStoreTest, ReadEntryFindsTheRowIgnoringCaseAndExpandsThePath) {
+    const std::string path = make_table("T.DB", {{"ABC", "Name", "DATA\\A.DAT"}});
+    TDatFileDesc entry;
+    store_.ReadEntry(path, "abc", entry);
+    EXPECT_EQ(entry.Id, "ABC");
+    EXPECT_EQ(entry.Name, "Name");
+    EXPECT_EQ(entry.RawPath, dir_ + "/DATA/A.DAT");
+
+    TDatFileDesc untouched;
+    untouched.Name = "same";
+    store_.ReadEntry(path, "ab", untouched);
+    EXPECT_EQ(untouched.Name, "same") << "a prefix does not match";
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(TableStoreTest, WriteEntryUpdatesOrInsertsWithRelativePaths) {
+    const std::string path = make_table("T.DB", {{"AB", "old", "old.dat"}});
+    TDatFileDesc entry;
+    entry.Id = " ab ";
+    entry.Name = "new";
+    SetFileDir(entry, dir_ + "/DATA/");
+    SetFileName(entry, "A.DAT");
+    store_.WriteEntry(path, entry);
+
+    TDatFileDesc other;
+    other.Id = "cd";
+    other.Name = cp1251("Другой");
+    SetFileDir(other, "D:\\X\\");
+    SetFileName(other, "a.dat");
+    store_.WriteEntry(path, other);
+
+    const auto got = rows(path);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].id, "AB");
+    EXPECT_EQ(got[0].name, "new");
+    EXPECT_EQ(got[0].file, "DATA\\A.DAT");
+    EXPECT_EQ(got[1].id, "CD");
+    EXPECT_EQ(got[1].file, "D:\\X\\A.DAT");
+}
+
+TEST_F(TableStoreTest, WriteAllReplacesTheRowsAndMergesDuplicateIdentifiers) {
+    const std::string path = make_table("T.DB", {{"ZZ", "gone", "z.dat"}});
+    TDatFileDescList list;
+    SetPaths(list.Add(), "ab", "first.dat", "first");
+    SetPaths(list.Add(), "AB", "second.dat", "second");
+    store_.WriteAll(path, list);
+    const auto got = rows(path);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].id, "AB");
+    EXPECT_EQ(got[0].name, "second");
+    EXPECT_EQ(got[0].file, "second.dat");
+}
+
+TEST_F(TableStoreTest, WriteAllWithAnEmptyListOnlyEmptiesTheTable) {
+    const std::string path = make_table("T.DB", {{"AB", "a", "a.dat"}});
+    TDatFileDescList empty;
+    store_.WriteAll(path, empty);
+    EXPECT_EQ(columns(path).size(), 3u) << "the table was not examined for DESCRIPTION";
+    EXPECT_TRUE(rows(path).empty());
+}
+
+TEST_F(TableStoreTest, QuotesInTheTablePathAreEscaped) {
+    std::filesystem::create_directory(temp_.path() / "O'Brien");
+    const std::string path = make_table("O'Brien/T.DB", {{"AB", "a", "a.dat"}});
+    const auto got = rows(path);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(columns(path).size(), 4u);
+    EXPECT_TRUE(boxes_.empty());
+}
+
+}  // namespace
