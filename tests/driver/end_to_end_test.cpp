@@ -23,7 +23,7 @@ struct Row {
     std::string id, name, file;  // UTF-8 in the test, stored in the table's code page
 };
 
-struct Run {
+struct Outcome {
     int code = -1;
     std::string out, err;  // UTF-8, as the console shows them
 };
@@ -41,13 +41,13 @@ std::string quote(const std::string& s) {
     return out + "'";
 }
 
-Run run(const fs::path& cwd, const std::vector<std::string>& args) {
+Outcome run(const fs::path& cwd, const std::vector<std::string>& args) {
     std::string command = "cd " + quote(cwd.string()) + " && " + quote(P2I_EXECUTABLE);
     for (const auto& a : args) command += " " + quote(a);
     const fs::path out = cwd / ".run.out", err = cwd / ".run.err";
     command += " >" + quote(out.string()) + " 2>" + quote(err.string());
     const int status = std::system(command.c_str());
-    Run r;
+    Outcome r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = slurp(out);
     r.err = slurp(err);
@@ -119,7 +119,7 @@ const char kExpectedIni[] =
 TEST(EndToEnd, ConvertsAnEncryptedKeyedTableAndUpgradesItOnce) {
     TempDir dir;
     make_table(dir.path() / "PATHS.DB", kRows);
-    const Run r = run(dir.path(), {"PATHS.DB"});
+    const Outcome r = run(dir.path(), {"PATHS.DB"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "PATHS.DB\n" + (dir.path() / "PATHS.DB").string() + "\n");
     EXPECT_EQ(r.err, "");
@@ -127,7 +127,7 @@ TEST(EndToEnd, ConvertsAnEncryptedKeyedTableAndUpgradesItOnce) {
     const std::vector<std::string> upgraded{"MASTER_ID", "MASTER_NAME", "MASTER_FILE", "DESCRIPTION"};
     EXPECT_EQ(columns(dir.path() / "PATHS.DB"), upgraded);
 
-    const Run again = run(dir.path(), {"PATHS.DB"});
+    const Outcome again = run(dir.path(), {"PATHS.DB"});
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(columns(dir.path() / "PATHS.DB"), upgraded);
     EXPECT_EQ(ini(dir.path() / "PATHS.INI"), kExpectedIni);
@@ -158,7 +158,7 @@ TEST(EndToEnd, ArgumentsWithoutExtensionInCyrillicDirectories) {
     TempDir dir;
     fs::create_directories(dir.path() / "Данные" / "Пути");
     make_table(dir.path() / "Данные" / "Пути" / "Таблица", kRows);
-    const Run r = run(dir.path() / "Данные", {"Пути/Таблица"});
+    const Outcome r = run(dir.path() / "Данные", {"Пути/Таблица"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "Таблица\n" + (dir.path() / "Данные" / "Пути" / "Таблица").string() + "\n");
     EXPECT_EQ(ini(dir.path() / "Данные" / "Пути" / "Таблица.INI"), kExpectedIni);
@@ -177,7 +177,7 @@ class Failure : public ::testing::Test {
 protected:
     void SetUp() override { std::ofstream(dir_.path() / "T.INI", std::ios::binary) << kOldIni; }
     void expect_failure(const std::string& message_part) {
-        const Run r = run(dir_.path(), {"T.DB"});
+        const Outcome r = run(dir_.path(), {"T.DB"});
         EXPECT_EQ(r.code, 3);
         EXPECT_NE(r.err.find(message_part), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("Abnormal program termination\n"), std::string::npos) << r.err;
@@ -208,7 +208,7 @@ TEST(EndToEnd, IniThatCannotBeWritten) {
     TempDir dir;
     make_table(dir.path() / "T.DB", kRows);
     fs::create_directory(dir.path() / "T.INI");
-    const Run r = run(dir.path(), {"T.DB"});
+    const Outcome r = run(dir.path(), {"T.DB"});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("Unable to write to"), std::string::npos) << r.err;
 }

@@ -1,0 +1,482 @@
+#include "engine/dataset.h"
+
+#include "engine/bytes.h"
+#include "engine/primary_index.h"
+#include "engine/replace.h"
+#include "engine/values.h"
+#include "platform/exception.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace engine {
+
+Dataset::Dataset(const std::string& path, bool writable) : writable_(writable) {
+    if (platform::file_system().kind(path) != platform::FileKind::file)
+        throw Exception("Table " + path + " does not exist");
+    recover_table_files(path);
+    file_ = std::make_unique<TableFile>(path, false);
+    const TableHeader& h = file_->header();
+    if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
+        throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
+    for (std::size_t i = 0; i < h.fields.size(); ++i) {
+        names_.push_back(platform::convert_code_page(h.fields[i].name, h.code_page, 0));
+        fields_.push_back(std::make_unique<Field>(*this, static_cast<int>(i)));
+    }
+    walker_ = std::make_unique<ChainWalker>(*file_);
+    eof_ = false;
+    row_ = 0;
+    while (true) {
+        if (!walker_->advance()) {
+            eof_ = true;
+            break;
+        }
+        if (walker_->info().count > 0) break;
+    }
+}
+
+Dataset::~Dataset() = default;
+
+Field* Dataset::find_field(const std::string& name) {
+    for (std::size_t i = 0; i < names_.size(); ++i)
+        if (platform::equal_ignoring_case(names_[i], name)) return fields_[i].get();
+    return nullptr;
+}
+
+bool Dataset::eof() const { return eof_; }
+
+const std::uint8_t* Dataset::current_record() const {
+    if (eof_) return nullptr;
+    if (loaded_)
+        return chain_[block_index_].bytes.data() + kBlockHeaderSize + row_ * header().record_size;
+    return walker_->record(row_);
+}
+
+void Dataset::next() {
+    if (mode_ != Mode::browse) post();
+    if (eof_) return;
+    ++row_;
+    if (loaded_) {
+        while (block_index_ < chain_.size() && row_ >= chain_[block_index_].count) {
+            ++block_index_;
+            row_ = 0;
+        }
+        if (block_index_ >= chain_.size()) eof_ = true;
+        return;
+    }
+    while (row_ >= walker_->info().count) {
+        if (!walker_->advance()) {
+            eof_ = true;
+            return;
+        }
+        row_ = 0;
+    }
+}
+
+void Dataset::load_all() {
+    if (loaded_) return;
+    const std::uint32_t current_block = eof_ ? 0 : walker_->number();
+    ChainWalker walker(*file_);
+    chain_.clear();
+    std::uint64_t rows = 0;
+    while (walker.advance()) {
+        Block b;
+        b.number = walker.number();
+        b.count = walker.info().count;
+        b.bytes.assign(walker.block(), walker.block() + header().block_size);
+        if (b.count == 0) continue;  // empty blocks hold nothing to keep
+        if (b.number == current_block) block_index_ = chain_.size();
+        rows += b.count;
+        chain_.push_back(std::move(b));
+    }
+    if (eof_) block_index_ = chain_.size();
+    loaded_ = true;
+    walker_.reset();
+}
+
+std::string Dataset::value(int index) {
+    const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
+    const std::uint8_t* record = mode_ != Mode::browse ? buffer_.data() : current_record();
+    if (record == nullptr) return {};
+    const std::uint8_t* bytes = record + f.offset;
+    if (!is_blob_type(f.type)) {
+        std::string text = decode_value(f, bytes);
+        if (f.type == kAlpha) text = platform::convert_code_page(text, header().code_page, 0);
+        return text;
+    }
+    const std::size_t leader = f.width - 10;
+    const std::uint32_t size = get_u32(bytes + leader + 4);
+    std::string blob;
+    if (size == 0) return {};
+    if (size <= leader) {
+        blob.assign(reinterpret_cast<const char*>(bytes), size);
+    } else {
+        if (!memo_)
+            memo_ = std::make_unique<MemoFile>(companion_path(path(), "MB"), header().checksum);
+        blob = memo_->read(bytes, f.width);
+    }
+    if (f.type == kMemo || f.type == kFormattedMemo)
+        blob = platform::convert_code_page(blob, header().code_page, 0);
+    return blob;
+}
+
+void Dataset::set_value(int index, const std::string& ansi) {
+    if (mode_ == Mode::browse)
+        throw Exception("Table " + path() + " is not being edited or inserted into");
+    const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
+    const std::string text =
+        f.type == kAlpha ? platform::convert_code_page(ansi, 0, header().code_page) : ansi;
+    encode_value(f, text, buffer_.data() + f.offset);
+}
+
+void Dataset::fold_table_init() {
+    if (fold_) return;
+    std::array<std::uint8_t, 256> fold{};
+    const int cp = header().code_page;
+    const bool convertible = platform::code_page_supported(cp);
+    for (unsigned b = 0; b < 256; ++b) {
+        fold[b] = static_cast<std::uint8_t>(b);
+        if (b == 0 || !convertible) continue;
+        const std::string one(1, static_cast<char>(b));
+        const std::string ansi = platform::convert_code_page(one, cp, 0);
+        const std::string back = platform::convert_code_page(platform::upper_case(ansi), 0, cp);
+        if (back.size() == 1 && back != "?") fold[b] = static_cast<std::uint8_t>(back[0]);
+    }
+    if (!convertible)
+        for (unsigned b = 'a'; b <= 'z'; ++b) fold[b] = static_cast<std::uint8_t>(b - 32);
+    fold_ = fold;
+}
+
+bool Dataset::locate(int index, const std::string& key, bool ignore_case, bool whole_value) {
+    if (mode_ != Mode::browse) post();
+    load_all();
+    const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
+    const std::size_t size = header().record_size;
+    if (f.type == kAlpha) {
+        std::string wanted = platform::convert_code_page(key, 0, header().code_page);
+        if (ignore_case) {
+            fold_table_init();
+            for (char& c : wanted) c = static_cast<char>((*fold_)[static_cast<unsigned char>(c)]);
+        }
+        for (std::size_t b = 0; b < chain_.size(); ++b) {
+            for (std::size_t r = 0; r < chain_[b].count; ++r) {
+                const auto* bytes = chain_[b].record(r, size) + f.offset;
+                const std::size_t length = strnlen(reinterpret_cast<const char*>(bytes), f.width);
+                if (whole_value ? length != wanted.size() : length < wanted.size()) continue;
+                bool same = true;
+                for (std::size_t i = 0; i < wanted.size() && same; ++i) {
+                    const std::uint8_t c = ignore_case ? (*fold_)[bytes[i]] : bytes[i];
+                    same = c == static_cast<std::uint8_t>(wanted[i]);
+                }
+                if (same) {
+                    block_index_ = b, row_ = r, eof_ = false;
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    for (std::size_t b = 0; b < chain_.size(); ++b) {
+        for (std::size_t r = 0; r < chain_[b].count; ++r) {
+            std::string text;
+            if (!is_blob_type(f.type)) text = decode_value(f, chain_[b].record(r, size) + f.offset);
+            const std::string part = whole_value ? text : text.substr(0, key.size());
+            if (ignore_case ? platform::equal_ignoring_case(part, key) : part == key) {
+                block_index_ = b, row_ = r, eof_ = false;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void Dataset::check_can_write() {
+    if (write_checked_) return;
+    if (!writable_) throw Exception("Table " + path() + " is open read-only");
+    check_table_changeable(path(), header());
+    // Reopen for writing; the header is read again from the same file.
+    auto reopened = std::make_unique<TableFile>(path(), true);
+    const std::uint32_t current_block = walker_ ? (eof_ ? 0 : walker_->number()) : 0;
+    if (walker_) {
+        // The walker refers to the old file object; restart it on the new one
+        // and find the same block again.
+        walker_ = std::make_unique<ChainWalker>(*reopened);
+        file_ = std::move(reopened);
+        const std::size_t row = row_;
+        bool found = false;
+        while (walker_->advance())
+            if (walker_->number() == current_block) {
+                found = true;
+                break;
+            }
+        row_ = row;
+        if (!found) eof_ = true;
+    } else {
+        file_ = std::move(reopened);
+    }
+    write_checked_ = true;
+}
+
+void Dataset::edit() {
+    if (mode_ != Mode::browse) post();
+    check_can_write();
+    load_all();
+    if (eof_) throw Exception("Table " + path() + " has no current row to edit");
+    const std::uint8_t* record = current_record();
+    buffer_.assign(record, record + header().record_size);
+    mode_ = Mode::edit;
+}
+
+void Dataset::insert() {
+    if (mode_ != Mode::browse) post();
+    check_can_write();
+    load_all();
+    buffer_.assign(header().record_size, 0);
+    mode_ = Mode::insert;
+}
+
+void Dataset::cancel() {
+    mode_ = Mode::browse;
+    buffer_.clear();
+}
+
+std::uint32_t Dataset::new_block() {
+    TableHeader& h = file_->header();
+    if (h.file_blocks >= 0xFFFF) throw Exception("Table " + path() + " is full (65535 blocks)");
+    return ++h.file_blocks;
+}
+
+// Where a record goes in key order: the block whose first key is the last
+// not above it, and the first row with a greater key. Throws on a duplicate.
+std::size_t Dataset::insert_position(const std::uint8_t* record, std::size_t& block,
+                                     std::size_t& row) {
+    const TableHeader& h = header();
+    const std::size_t size = h.record_size;
+    const Collation& c = *collation_;
+    std::size_t lo = 0, hi = chain_.size();
+    while (hi - lo > 1) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (c.compare_keys(h, chain_[mid].record(0, size), record) <= 0)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    block = lo;
+    Block& b = chain_[block];
+    std::size_t first = 0, last = b.count;
+    while (first < last) {
+        const std::size_t mid = (first + last) / 2;
+        if (c.compare_keys(h, b.record(mid, size), record) <= 0)
+            first = mid + 1;
+        else
+            last = mid;
+    }
+    row = first;
+    if (row > 0 && c.compare_keys(h, b.record(row - 1, size), record) == 0)
+        throw Exception("Key violation: table " + path() + " already has a row with this key");
+    return row;
+}
+
+void Dataset::post() {
+    if (mode_ == Mode::browse)
+        throw Exception("Table " + path() + " is not being edited or inserted into");
+    TableHeader& h = file_->header();
+    const std::size_t size = h.record_size;
+    const std::size_t capacity = h.records_per_block();
+    std::vector<std::uint32_t> dirty;
+    const std::uint32_t old_blocks = h.file_blocks;
+    const std::uint32_t old_auto = h.auto_increment;
+
+    try {
+        bool place_new = mode_ == Mode::insert;
+        if (mode_ == Mode::insert) {
+            for (const FieldDef& f : h.fields)
+                if (f.type == kAutoIncrement && is_blank(buffer_.data() + f.offset, f.width)) {
+                    ++h.auto_increment;
+                    encode_value(FieldDef{kLong, 4, 4, 0, f.name}, std::to_string(h.auto_increment),
+                                 buffer_.data() + f.offset);
+                }
+        }
+        if (mode_ == Mode::edit) {
+            Block& b = chain_[block_index_];
+            std::uint8_t* record = b.record(row_, size);
+            bool key_changed = false;
+            for (std::size_t i = 0; i < h.key_fields; ++i)
+                key_changed = key_changed || std::memcmp(record + h.fields[i].offset,
+                                                         buffer_.data() + h.fields[i].offset,
+                                                         h.fields[i].width) != 0;
+            if (!key_changed) {
+                std::memcpy(record, buffer_.data(), size);
+                dirty.push_back(b.number);
+            } else {
+                if (!collation_) collation_ = Collation::for_table(h);
+                for (const Block& other : chain_)
+                    for (std::size_t r = 0; r < other.count; ++r)
+                        if (!(&other == &b && r == row_) &&
+                            collation_->compare_keys(h, other.record(r, size),
+                                                     buffer_.data()) == 0)
+                            throw Exception("Key violation: table " + path() +
+                                            " already has a row with this key");
+                // Take the row out; it goes back in at its new place.
+                std::memmove(record, record + size, (b.count - row_ - 1) * size);
+                --b.count;
+                dirty.push_back(b.number);
+                if (b.count == 0) {
+                    // An emptied block leaves the chain; the first block keeps
+                    // its number by taking over its successor's rows.
+                    std::size_t victim = block_index_;
+                    if (victim == 0 && chain_.size() > 1) {
+                        chain_[0].count = chain_[1].count;
+                        std::memcpy(chain_[0].record(0, size), chain_[1].record(0, size),
+                                    chain_[1].count * size);
+                        victim = 1;
+                    }
+                    if (chain_.size() > 1) {
+                        Block& freed = chain_[victim];
+                        put_u16(freed.bytes.data(), get_u16(&h.bytes[offset::kFirstFreeBlock]));
+                        put_u16(freed.bytes.data() + 2, 0);
+                        put_u16(freed.bytes.data() + 4,
+                                static_cast<std::uint32_t>(static_cast<std::uint16_t>(-static_cast<int>(size))));
+                        file_->write_block(freed.number, freed.bytes.data());
+                        put_u16(&h.bytes[offset::kFirstFreeBlock], freed.number);
+                        chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(victim));
+                    }
+                }
+                place_new = true;
+            }
+        }
+        std::size_t at_block = 0, at_row = 0;
+        if (place_new) {
+            if (chain_.empty()) {
+                Block b;
+                b.number = new_block();
+                b.bytes.assign(h.block_size, 0);
+                chain_.push_back(std::move(b));
+            }
+            if (h.keyed()) {
+                if (!collation_) collation_ = Collation::for_table(h);
+                insert_position(buffer_.data(), at_block, at_row);
+            } else {
+                at_block = chain_.size() - 1;
+                at_row = chain_[at_block].count;
+            }
+            Block* b = &chain_[at_block];
+            if (b->count < capacity) {
+                std::uint8_t* r = b->record(at_row, size);
+                std::memmove(r + size, r, (b->count - at_row) * size);
+                std::memcpy(r, buffer_.data(), size);
+                ++b->count;
+                dirty.push_back(b->number);
+            } else {
+                // A full block: appending at the end of the last block starts a
+                // new block; anywhere else the block splits in two halves.
+                Block fresh;
+                fresh.number = new_block();
+                fresh.bytes.assign(h.block_size, 0);
+                const std::size_t split = at_block;
+                bool in_fresh = true;
+                if (split + 1 == chain_.size() && at_row == b->count) {
+                    std::memcpy(fresh.record(0, size), buffer_.data(), size);
+                    fresh.count = 1;
+                    at_row = 0;
+                } else {
+                    std::vector<std::uint8_t> all(b->record(0, size), b->record(b->count, size));
+                    all.insert(all.begin() + static_cast<std::ptrdiff_t>(at_row * size),
+                               buffer_.begin(), buffer_.end());
+                    const std::size_t total = b->count + 1;
+                    const std::size_t keep = total / 2;
+                    std::memcpy(b->record(0, size), all.data(), keep * size);
+                    std::memset(b->record(keep, size), 0, (capacity - keep) * size);
+                    b->count = keep;
+                    std::memcpy(fresh.record(0, size), all.data() + keep * size, (total - keep) * size);
+                    fresh.count = total - keep;
+                    dirty.push_back(b->number);
+                    in_fresh = at_row >= keep;
+                    if (in_fresh) at_row -= keep;
+                }
+                dirty.push_back(fresh.number);
+                chain_.insert(chain_.begin() + static_cast<std::ptrdiff_t>(split + 1), std::move(fresh));
+                at_block = in_fresh ? split + 1 : split;
+            }
+        } else {
+            at_block = block_index_;
+            at_row = row_;
+        }
+        write_changes(dirty);
+        block_index_ = at_block;
+        row_ = at_row;
+        eof_ = false;
+    } catch (...) {
+        // Nothing was written when the change was refused; reload what the
+        // file holds so the cursor never shows rows that are not there.
+        h.file_blocks = old_blocks;
+        h.auto_increment = old_auto;
+        loaded_ = false;
+        chain_.clear();
+        walker_ = std::make_unique<ChainWalker>(*file_);
+        eof_ = !walker_->advance();
+        row_ = 0;
+        load_all();
+        eof_ = chain_.empty();
+        block_index_ = 0;
+        mode_ = Mode::browse;
+        buffer_.clear();
+        throw;
+    }
+    mode_ = Mode::browse;
+    buffer_.clear();
+}
+
+void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {
+    TableHeader& h = file_->header();
+    std::uint64_t records = 0;
+    // Relink the chain; blocks whose links change are written too.
+    std::vector<std::uint32_t> to_write = dirty;
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+        Block& b = chain_[i];
+        BlockInfo info;
+        info.next = i + 1 < chain_.size() ? chain_[i + 1].number : 0;
+        info.previous = i > 0 ? chain_[i - 1].number : 0;
+        info.count = b.count;
+        std::uint8_t before[kBlockHeaderSize];
+        std::memcpy(before, b.bytes.data(), kBlockHeaderSize);
+        store_block_info(h, b.bytes.data(), info);
+        if (std::memcmp(before, b.bytes.data(), kBlockHeaderSize) != 0) to_write.push_back(b.number);
+        records += b.count;
+    }
+    std::sort(to_write.begin(), to_write.end());
+    to_write.erase(std::unique(to_write.begin(), to_write.end()), to_write.end());
+    // New blocks (past the old end of the file) first, then changed ones.
+    for (auto it = to_write.rbegin(); it != to_write.rend(); ++it)
+        for (Block& b : chain_)
+            if (b.number == *it) file_->write_block(b.number, b.bytes.data());
+    h.records = static_cast<std::uint32_t>(records);
+    h.first_block = chain_.empty() ? 0 : chain_.front().number;
+    h.last_block = chain_.empty() ? 0 : chain_.back().number;
+    file_->write_header();
+    file_->file().sync();
+
+    if (h.keyed()) {
+        const std::string px_path = companion_path(path(), "PX");
+        std::vector<std::uint8_t> previous;
+        auto& fs = platform::file_system();
+        const bool exists = fs.kind(px_path) == platform::FileKind::file;
+        if (exists) {
+            const std::string bytes = platform::read_whole_file(px_path);
+            previous.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                               std::min<std::size_t>(bytes.size(), 0x58)));
+        }
+        std::vector<IndexEntry> entries;
+        entries.reserve(chain_.size());
+        for (Block& b : chain_)
+            entries.push_back({b.record(0, h.record_size), b.number, static_cast<std::uint32_t>(b.count)});
+        const std::vector<std::uint8_t> index = build_primary_index(h, entries, previous);
+        auto px = fs.open(px_path, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
+        px->write_at(0, index.data(), index.size());
+        px->truncate(index.size());
+        px->sync();
+    }
+}
+
+}  // namespace engine

@@ -1,0 +1,89 @@
+#pragma once
+// The open table behind Query and Table: the cursor over the rows in chain
+// order, values as text, and (for Table) locating, editing, inserting and
+// posting rows.
+
+#include "engine/engine.h"
+#include "engine/collation.h"
+#include "engine/memo.h"
+#include "engine/table_file.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+class Dataset {
+public:
+    // Opens the table; writable datasets may later edit and insert.
+    Dataset(const std::string& path, bool writable);
+    ~Dataset();
+
+    const std::string& path() const { return file_->path(); }
+    const TableHeader& header() const { return file_->header(); }
+    int field_count() const { return static_cast<int>(fields_.size()); }
+    Field& field(int index) { return *fields_[static_cast<std::size_t>(index)]; }
+    const std::string& field_name(int index) const { return names_[static_cast<std::size_t>(index)]; }
+    Field* find_field(const std::string& name);
+
+    bool eof() const;
+    void next();
+
+    std::string value(int index);
+    void set_value(int index, const std::string& ansi);
+
+    bool locate(int index, const std::string& key, bool ignore_case, bool whole_value);
+    void edit();
+    void insert();
+    void cancel();
+    void post();
+
+private:
+    enum class Mode { browse, edit, insert };
+    struct Block {
+        std::uint32_t number = 0;
+        std::vector<std::uint8_t> bytes;  // the whole block, plain
+        std::size_t count = 0;
+        std::uint8_t* record(std::size_t i, std::size_t size) {
+            return bytes.data() + kBlockHeaderSize + i * size;
+        }
+        const std::uint8_t* record(std::size_t i, std::size_t size) const {
+            return bytes.data() + kBlockHeaderSize + i * size;
+        }
+    };
+
+    const std::uint8_t* current_record() const;
+    void load_all();  // reads the whole chain into memory (for changes)
+    void check_can_write();
+    std::size_t insert_position(const std::uint8_t* record, std::size_t& block, std::size_t& row);
+    void write_changes(const std::vector<std::uint32_t>& dirty);
+    std::uint32_t new_block();
+    void fold_table_init();
+
+    std::unique_ptr<TableFile> file_;
+    bool writable_;
+    std::vector<std::unique_ptr<Field>> fields_;
+    std::vector<std::string> names_;  // ANSI
+    std::unique_ptr<MemoFile> memo_;
+
+    // Streaming cursor (until the chain is loaded).
+    std::unique_ptr<ChainWalker> walker_;
+    std::size_t row_ = 0;
+    bool eof_ = true;
+
+    // The loaded chain and a cursor into it.
+    bool loaded_ = false;
+    std::vector<Block> chain_;
+    std::size_t block_index_ = 0;
+
+    Mode mode_ = Mode::browse;
+    std::vector<std::uint8_t> buffer_;  // the row being edited or inserted
+    std::optional<Collation> collation_;
+    std::optional<std::array<std::uint8_t, 256>> fold_;
+    bool write_checked_ = false;
+};
+
+}  // namespace engine

@@ -1,0 +1,168 @@
+// The replacement protocol. The table's files are T.DB and, for keyed
+// tables, T.PX; the memo file is never replaced (blob pointers keep their
+// place). For each file F:
+//
+//   1. Write the new content to "F.p2i-new", flush it, give it the
+//      permissions of F.
+//   2. Flush the directory. Until now nothing of the table has changed, and
+//      a crash leaves only "*.p2i-new" files, which recovery removes.
+//   3. Write the commit record "T.DB.p2i-commit" naming every F, ending in
+//      the line "end"; flush it and the directory. From the moment it is
+//      complete on disk, the new files are complete too (step 1), and
+//      recovery finishes the replacement instead of undoing it.
+//   4. Rename every "F.p2i-new" over F (the .DB first: it alone holds the
+//      rows), flush the directory.
+//   5. Remove the commit record, flush the directory.
+//
+// Recovery (before every open and change): with a complete commit record,
+// rename each "F.p2i-new" that still exists over F, then remove the record;
+// with none (or a torn one), remove the record and every "F.p2i-new". The
+// renames are atomic, so F is always a complete old or new file; the names
+// of the leftovers never match a table's file, so they cannot shadow it.
+
+#include "engine/replace.h"
+
+#include "engine/format.h"
+#include "engine/table_file.h"
+#include "platform/exception.h"
+#include "platform/file_system.h"
+
+#include <sstream>
+
+namespace engine {
+namespace {
+
+const char* const kNewSuffix = ".p2i-new";
+const char* const kCommitSuffix = ".p2i-commit";
+
+std::vector<std::string> read_commit_record(const std::string& path) {
+    std::vector<std::string> targets;
+    std::string content;
+    try {
+        content = platform::read_whole_file(path);
+    } catch (const Exception&) {
+        return {};
+    }
+    std::istringstream lines(content);
+    std::string line;
+    bool complete = false;
+    while (std::getline(lines, line)) {
+        if (line == "end") {
+            complete = true;
+            break;
+        }
+        targets.push_back(line);
+    }
+    return complete ? targets : std::vector<std::string>{};
+}
+
+void sync_directory_of(const std::string& path) {
+    platform::file_system().sync_directory(directory_of(path).empty() ? "." : directory_of(path));
+}
+
+}  // namespace
+
+std::string directory_of(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+void replace_table_files(const std::string& table_path, const std::vector<NewFile>& files) {
+    auto& fs = platform::file_system();
+    const std::string commit = table_path + kCommitSuffix;
+    for (const NewFile& f : files) {
+        const std::string temporary = f.target + kNewSuffix;
+        fs.remove(temporary);
+        {
+            auto out = fs.open(temporary, platform::OpenMode::create_new);
+            out->write_at(0, f.bytes.data(), f.bytes.size());
+            out->sync();
+        }
+        if (fs.kind(f.target) == platform::FileKind::file) fs.copy_permissions(f.target, temporary);
+    }
+    sync_directory_of(table_path);
+
+    std::string record;
+    for (const NewFile& f : files) record += f.target + "\n";
+    record += "end\n";
+    {
+        fs.remove(commit);
+        auto out = fs.open(commit, platform::OpenMode::create_new);
+        out->write_at(0, record.data(), record.size());
+        out->sync();
+    }
+    sync_directory_of(table_path);
+
+    for (const NewFile& f : files) fs.rename(f.target + kNewSuffix, f.target);
+    sync_directory_of(table_path);
+    fs.remove(commit);
+    sync_directory_of(table_path);
+}
+
+void recover_table_files(const std::string& table_path) {
+    auto& fs = platform::file_system();
+    const std::string commit = table_path + kCommitSuffix;
+    if (fs.kind(commit) == platform::FileKind::file) {
+        const std::vector<std::string> targets = read_commit_record(commit);
+        for (const std::string& target : targets)
+            if (fs.kind(target + kNewSuffix) == platform::FileKind::file)
+                fs.rename(target + kNewSuffix, target);
+        if (!targets.empty()) sync_directory_of(table_path);
+        fs.remove(commit);
+        sync_directory_of(table_path);
+    }
+    // Leftovers of a replacement that never committed.
+    for (const std::string& target : {table_path, companion_path(table_path, "PX")})
+        if (fs.kind(target + kNewSuffix) != platform::FileKind::missing) fs.remove(target + kNewSuffix);
+}
+
+}  // namespace engine
+
+namespace engine {
+namespace {
+
+bool is_hex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+std::string upper_ascii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return text;
+}
+
+// "X01", "Y0F", "XG0", "YG3"...
+bool is_secondary_index_extension(const std::string& extension) {
+    if (extension.size() != 3) return false;
+    const char kind = extension[0];
+    if (kind != 'X' && kind != 'Y') return false;
+    if (extension[1] == 'G') return is_hex(extension[2]);
+    return is_hex(extension[1]) && is_hex(extension[2]);
+}
+
+}  // namespace
+
+void check_table_changeable(const std::string& table_path, const TableHeader& header) {
+    auto& fs = platform::file_system();
+    const std::string lock = companion_path(table_path, "LCK");
+    if (fs.kind(lock) != platform::FileKind::missing)
+        throw Exception("Table " + table_path + " is in use by another program (" + lock +
+                        " exists)");
+    if (header.bytes.size() > offset::kWriteProtected && header.bytes[offset::kWriteProtected] != 0)
+        throw Exception("Table " + table_path + " is write-protected");
+
+    const std::string directory = directory_of(table_path);
+    std::string stem = table_path.substr(directory.size());
+    const std::size_t dot = stem.rfind('.');
+    if (dot != std::string::npos) stem.resize(dot);
+    stem = upper_ascii(stem);
+    for (const std::string& name : fs.list_directory(directory.empty() ? "." : directory)) {
+        const std::size_t name_dot = name.rfind('.');
+        if (name_dot == std::string::npos || upper_ascii(name.substr(0, name_dot)) != stem) continue;
+        if (is_secondary_index_extension(upper_ascii(name.substr(name_dot + 1))))
+            throw Exception("Table " + table_path + " has secondary indexes (" + name +
+                            "), which this program cannot keep up to date");
+    }
+}
+
+}  // namespace engine

@@ -1,0 +1,157 @@
+#include "engine/restructure.h"
+
+#include "engine/bytes.h"
+#include "engine/cipher.h"
+#include "engine/format.h"
+#include "engine/primary_index.h"
+#include "engine/replace.h"
+#include "engine/table_file.h"
+#include "platform/exception.h"
+#include "platform/text.h"
+
+#include <cstring>
+
+namespace engine {
+namespace {
+
+// Opens a table for a rewrite: recovers an interrupted one, checks the
+// password and that the table may be changed at all.
+std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
+    if (platform::file_system().kind(path) != platform::FileKind::file)
+        throw Exception("Table " + path + " does not exist");
+    recover_table_files(path);
+    // Opening for writing proves the table file is not read-only; the
+    // directory is proven writable when the new files are created.
+    auto file = std::make_unique<TableFile>(path, true);
+    const TableHeader& h = file->header();
+    if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
+        throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
+    check_table_changeable(path, h);
+    return file;
+}
+
+std::vector<std::uint8_t> previous_index_header(const std::string& px_path) {
+    if (platform::file_system().kind(px_path) != platform::FileKind::file) return {};
+    auto px = platform::file_system().open(px_path, platform::OpenMode::read);
+    std::vector<std::uint8_t> bytes(0x58, 0);
+    bytes.resize(px->read_at(0, bytes.data(), bytes.size()));
+    return bytes;
+}
+
+}  // namespace
+
+void add_alpha_column(const std::string& path, const std::string& column, int width) {
+    auto file = open_for_rewrite(path);
+    const TableHeader& old = file->header();
+    if (width < 1 || width > 255)
+        throw Exception("Column width " + std::to_string(width) + " is out of range (1 to 255)");
+    if (old.fields.size() >= 255) throw Exception("Table " + path + " already has 255 columns");
+    const std::string name = platform::convert_code_page(column, 0, old.code_page);
+    for (const FieldDef& f : old.fields)
+        if (platform::equal_ignoring_case(platform::convert_code_page(f.name, old.code_page, 0), column))
+            throw Exception("Table " + path + " already has a column " + column);
+
+    HeaderLayout layout;
+    layout.file_type = old.file_type;
+    layout.version = old.version;
+    layout.key_fields = old.key_fields;
+    layout.fields = old.fields;
+    FieldDef added;
+    added.type = kAlpha;
+    added.size_code = static_cast<std::uint8_t>(width);
+    added.name = name;
+    layout.fields.push_back(added);
+    layout.code_page = old.code_page;
+    layout.sort_order = old.sort_order;
+    layout.sort_order_id = old.sort_order_id;
+    layout.checksum = old.checksum;
+    layout.table_name = old.table_name;
+    layout.auto_increment = old.auto_increment;
+    layout.fixed_template = old.bytes;
+    layout.minimum_header_size = old.header_size;
+    const std::size_t record_size = old.record_size + static_cast<std::size_t>(width);
+    layout.block_size = old.block_size;
+    while (layout.block_size - kBlockHeaderSize < record_size) layout.block_size += 1024;
+    if (layout.block_size > 32 * 1024) throw Exception("The record of table " + path + " would be too large");
+
+    std::vector<std::uint8_t> header_bytes = build_table_header(layout);
+    TableHeader fresh = parse_table_header(path, header_bytes, header_bytes.size());
+
+    // Copy the rows in chain order into packed blocks.
+    const std::size_t per_block = fresh.records_per_block();
+    std::vector<std::uint8_t> out = header_bytes;
+    out.reserve(header_bytes.size() +
+                (old.records / per_block + 2) * fresh.block_size);
+    std::uint32_t blocks = 0;
+    std::uint32_t records = 0;
+    std::size_t in_block = 0;
+    auto block_at = [&](std::uint32_t number) {
+        return out.data() + fresh.header_size + (number - 1) * fresh.block_size;
+    };
+    ChainWalker walker(*file);
+    while (walker.advance()) {
+        for (std::size_t r = 0; r < walker.info().count; ++r) {
+            if (blocks == 0 || in_block == per_block) {
+                ++blocks;
+                if (blocks > 0xFFFF) throw Exception("Table " + path + " would need too many blocks");
+                out.resize(out.size() + fresh.block_size, 0);
+                in_block = 0;
+            }
+            std::uint8_t* target = block_at(blocks) + kBlockHeaderSize + in_block * fresh.record_size;
+            std::memcpy(target, walker.record(r), old.record_size);
+            ++in_block;
+            ++records;
+        }
+    }
+    for (std::uint32_t b = 1; b <= blocks; ++b) {
+        BlockInfo info;
+        info.next = b < blocks ? b + 1 : 0;
+        info.previous = b - 1;
+        info.count = b < blocks ? per_block : in_block;
+        store_block_info(fresh, block_at(b), info);
+    }
+    fresh.records = records;
+    fresh.file_blocks = blocks;
+    fresh.first_block = blocks > 0 ? 1 : 0;
+    fresh.last_block = blocks;
+    fresh.store_counters();
+    put_u16(&fresh.bytes[offset::kFirstFreeBlock], 0);
+    std::memcpy(out.data(), fresh.bytes.data(), fresh.bytes.size());
+
+    std::vector<NewFile> files;
+    if (fresh.keyed()) {
+        std::vector<IndexEntry> entries;
+        for (std::uint32_t b = 1; b <= blocks; ++b)
+            entries.push_back({block_at(b) + kBlockHeaderSize, b,
+                               static_cast<std::uint32_t>(b < blocks ? per_block : in_block)});
+        const std::string px_path = companion_path(path, "PX");
+        files.push_back({px_path, build_primary_index(fresh, entries, previous_index_header(px_path))});
+    }
+    if (fresh.encrypted())
+        for (std::uint32_t b = 1; b <= blocks; ++b)
+            cipher::encrypt_block(block_at(b), fresh.block_size, fresh.checksum, b);
+    files.insert(files.begin(), NewFile{path, std::move(out)});
+    file.reset();
+    replace_table_files(path, files);
+}
+
+void empty_table_file(const std::string& path) {
+    auto file = open_for_rewrite(path);
+    TableHeader h = file->header();
+    h.records = 0;
+    h.file_blocks = 0;
+    h.first_block = 0;
+    h.last_block = 0;
+    h.store_counters();
+    put_u16(&h.bytes[offset::kFirstFreeBlock], 0);
+    std::vector<NewFile> files;
+    files.push_back({path, h.bytes});
+    if (h.keyed()) {
+        const std::string px_path = companion_path(path, "PX");
+        files.push_back({px_path, build_primary_index(h, {}, previous_index_header(px_path))});
+    }
+    file.reset();
+    replace_table_files(path, files);
+}
+
+}  // namespace engine

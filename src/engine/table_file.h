@@ -1,0 +1,78 @@
+#pragma once
+// A .DB file opened through the platform's file system: its header, its
+// data blocks (decrypted on read, encrypted on write) and the walk along the
+// block chain, which is the table's row order.
+
+#include "engine/format.h"
+#include "platform/file_system.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// The parsed header of one data block.
+struct BlockInfo {
+    std::uint32_t next = 0;
+    std::uint32_t previous = 0;
+    std::size_t count = 0;  // records in the block
+};
+
+// Reads and checks a block header: the record count must fit the block.
+BlockInfo parse_block(const TableHeader& header, const std::uint8_t* block, std::uint32_t number);
+// Writes a block header for `count` records.
+void store_block_info(const TableHeader& header, std::uint8_t* block, const BlockInfo& info);
+
+class TableFile {
+public:
+    TableFile(const std::string& path, bool writable);
+
+    const std::string& path() const { return header_.file; }
+    TableHeader& header() { return header_; }
+    const TableHeader& header() const { return header_; }
+    platform::File& file() { return *file_; }
+
+    // Reads `count` consecutive blocks starting at `first` (plain text).
+    void read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
+    void write_block(std::uint32_t number, const std::uint8_t* plain);
+    void write_header();
+
+private:
+    std::unique_ptr<platform::File> file_;
+    TableHeader header_;
+};
+
+// Walks the block chain from the first block, refusing blocks outside the
+// file and loops. Reads ahead when blocks follow each other in the file.
+class ChainWalker {
+public:
+    explicit ChainWalker(TableFile& file);
+    // Moves to the next block of the chain; false at its end.
+    bool advance();
+    std::uint32_t number() const { return number_; }
+    const BlockInfo& info() const { return info_; }
+    const std::uint8_t* block() const { return block_; }
+    const std::uint8_t* record(std::size_t index) const {
+        return block_ + kBlockHeaderSize + index * file_.header().record_size;
+    }
+
+private:
+    TableFile& file_;
+    std::vector<bool> visited_;
+    std::uint32_t next_ = 0;
+    std::uint32_t number_ = 0;
+    BlockInfo info_;
+    const std::uint8_t* block_ = nullptr;
+    std::vector<std::uint8_t> window_;  // read-ahead: consecutive blocks
+    std::uint32_t window_first_ = 0;
+    std::uint32_t window_count_ = 0;
+};
+
+// The path of a companion file (".PX", ".MB", ".LCK"...): the table's path
+// with its extension replaced, in the letter case of the table's extension
+// unless only the other case exists.
+std::string companion_path(const std::string& table_path, const std::string& extension);
+
+}  // namespace engine
