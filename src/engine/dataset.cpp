@@ -79,7 +79,6 @@ void Dataset::load_all() {
     const std::uint32_t current_block = eof_ ? 0 : walker_->number();
     ChainWalker walker(*file_);
     chain_.clear();
-    std::uint64_t rows = 0;
     while (walker.advance()) {
         Block b;
         b.number = walker.number();
@@ -87,7 +86,6 @@ void Dataset::load_all() {
         b.bytes.assign(walker.block(), walker.block() + header().block_size);
         if (b.count == 0) continue;  // empty blocks hold nothing to keep
         if (b.number == current_block) block_index_ = chain_.size();
-        rows += b.count;
         chain_.push_back(std::move(b));
     }
     if (eof_) block_index_ = chain_.size();
@@ -159,17 +157,21 @@ bool Dataset::locate(int index, const std::string& key, bool ignore_case, bool w
             fold_table_init();
             for (char& c : wanted) c = static_cast<char>((*fold_)[static_cast<unsigned char>(c)]);
         }
+        if (wanted.size() > f.width || wanted.find('\0') != std::string::npos) return false;
+        const std::size_t n = wanted.size();
+        const auto* key_bytes = reinterpret_cast<const std::uint8_t*>(wanted.data());
+        const std::array<std::uint8_t, 256>* fold = ignore_case ? &*fold_ : nullptr;
         for (std::size_t b = 0; b < chain_.size(); ++b) {
             for (std::size_t r = 0; r < chain_[b].count; ++r) {
-                const auto* bytes = chain_[b].record(r, size) + f.offset;
-                const std::size_t length = strnlen(reinterpret_cast<const char*>(bytes), f.width);
-                if (whole_value ? length != wanted.size() : length < wanted.size()) continue;
-                bool same = true;
-                for (std::size_t i = 0; i < wanted.size() && same; ++i) {
-                    const std::uint8_t c = ignore_case ? (*fold_)[bytes[i]] : bytes[i];
-                    same = c == static_cast<std::uint8_t>(wanted[i]);
-                }
-                if (same) {
+                const std::uint8_t* bytes = chain_[b].record(r, size) + f.offset;
+                // Whole value: the key's bytes, then the end of the field or a NUL.
+                if (whole_value && n < f.width && bytes[n] != 0) continue;
+                std::size_t i = 0;
+                if (fold != nullptr)
+                    while (i < n && (*fold)[bytes[i]] == key_bytes[i]) ++i;
+                else
+                    while (i < n && bytes[i] == key_bytes[i]) ++i;
+                if (i == n) {
                     block_index_ = b, row_ = r, eof_ = false;
                     return true;
                 }
@@ -285,8 +287,6 @@ void Dataset::post() {
     const std::size_t size = h.record_size;
     const std::size_t capacity = h.records_per_block();
     std::vector<std::uint32_t> dirty;
-    const std::uint32_t old_blocks = h.file_blocks;
-    const std::uint32_t old_auto = h.auto_increment;
 
     try {
         bool place_new = mode_ == Mode::insert;
@@ -410,18 +410,29 @@ void Dataset::post() {
     } catch (...) {
         // Nothing was written when the change was refused; reload what the
         // file holds so the cursor never shows rows that are not there.
-        h.file_blocks = old_blocks;
-        h.auto_increment = old_auto;
-        loaded_ = false;
-        chain_.clear();
-        walker_ = std::make_unique<ChainWalker>(*file_);
-        eof_ = !walker_->advance();
-        row_ = 0;
-        load_all();
-        eof_ = chain_.empty();
-        block_index_ = 0;
+        // Start again from what the files hold.
         mode_ = Mode::browse;
         buffer_.clear();
+        try {
+            file_ = std::make_unique<TableFile>(path(), true);
+            index_loaded_ = false;  // read the .PX again: a failed write may have left it anywhere
+            loaded_ = false;
+            chain_.clear();
+            walker_ = std::make_unique<ChainWalker>(*file_);
+            eof_ = !walker_->advance();
+            row_ = 0;
+            load_all();
+            eof_ = chain_.empty();
+            block_index_ = 0;
+        } catch (...) {
+            // The table cannot even be read back: no more changes through
+            // this dataset, which could only make things worse.
+            writable_ = false;
+            write_checked_ = false;
+            loaded_ = true;
+            chain_.clear();
+            eof_ = true;
+        }
         throw;
     }
     mode_ = Mode::browse;
@@ -457,26 +468,37 @@ void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {
     file_->write_header();
     file_->file().sync();
 
-    if (h.keyed()) {
-        const std::string px_path = companion_path(path(), "PX");
-        std::vector<std::uint8_t> previous;
-        auto& fs = platform::file_system();
-        const bool exists = fs.kind(px_path) == platform::FileKind::file;
-        if (exists) {
-            const std::string bytes = platform::read_whole_file(px_path);
-            previous.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(
-                                                               std::min<std::size_t>(bytes.size(), 0x58)));
+    if (h.keyed()) write_index();
+}
+
+void Dataset::write_index() {
+    const TableHeader& h = header();
+    auto& fs = platform::file_system();
+    if (!index_loaded_) {
+        index_path_ = companion_path(path(), "PX");
+        if (fs.kind(index_path_) == platform::FileKind::file) {
+            const std::string bytes = platform::read_whole_file(index_path_);
+            index_image_.assign(bytes.begin(), bytes.end());
         }
-        std::vector<IndexEntry> entries;
-        entries.reserve(chain_.size());
-        for (Block& b : chain_)
-            entries.push_back({b.record(0, h.record_size), b.number, static_cast<std::uint32_t>(b.count)});
-        const std::vector<std::uint8_t> index = build_primary_index(h, entries, previous);
-        auto px = fs.open(px_path, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
-        px->write_at(0, index.data(), index.size());
-        px->truncate(index.size());
-        px->sync();
+        index_loaded_ = true;
     }
+    std::vector<IndexEntry> entries;
+    entries.reserve(chain_.size());
+    for (Block& b : chain_)
+        entries.push_back({b.record(0, h.record_size), b.number, static_cast<std::uint32_t>(b.count)});
+    std::vector<std::uint8_t> index = build_primary_index(h, entries, index_image_);
+    const bool exists = !index_image_.empty();
+    auto px = fs.open(index_path_, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
+    // Only the blocks that differ from what the file holds are written.
+    const std::size_t unit = 1024;
+    for (std::size_t at = 0; at < index.size(); at += unit) {
+        const std::size_t n = std::min(unit, index.size() - at);
+        if (at + n <= index_image_.size() && std::memcmp(&index[at], &index_image_[at], n) == 0) continue;
+        px->write_at(at, &index[at], n);
+    }
+    if (index.size() < index_image_.size()) px->truncate(index.size());
+    px->sync();
+    index_image_ = std::move(index);
 }
 
 }  // namespace engine

@@ -62,6 +62,7 @@ private:
     void write_changes(const std::vector<std::uint32_t>& dirty);
     std::uint32_t new_block();
     void fold_table_init();
+    void write_index();  // rebuilds the .PX from the chain, writing what changed
 
     std::unique_ptr<TableFile> file_;
     bool writable_;
@@ -84,6 +85,9 @@ private:
     std::optional<Collation> collation_;
     std::optional<std::array<std::uint8_t, 256>> fold_;
     bool write_checked_ = false;
+    bool index_loaded_ = false;
+    std::string index_path_;
+    std::vector<std::uint8_t> index_image_;  // the .PX as last read or written
 };
 
 }  // namespace engine

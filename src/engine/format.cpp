@@ -97,6 +97,7 @@ TableHeader parse_table_header(const std::string& file, const std::vector<std::u
         corrupt(file, "header size " + std::to_string(h.header_size) + " exceeds the file size " +
                           std::to_string(file_size) + " (truncated)");
     if (bytes.size() < h.header_size) corrupt(file, "the header could not be read in full");
+    h.bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(h.header_size));
     if (h.record_size == 0 || h.record_size > h.block_size - kBlockHeaderSize)
         corrupt(file, "record size " + std::to_string(h.record_size) +
                           " does not fit the block size " + std::to_string(h.block_size));

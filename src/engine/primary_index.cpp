@@ -117,6 +117,7 @@ std::vector<std::uint8_t> build_primary_index(const TableHeader& table,
         level = std::move(upper);
     }
     const std::uint32_t blocks = next_number - 1;
+    h = out.data();  // the blocks were appended: the header may have moved
     put_u32(h + offset::kRecords, total_entries);
     put_u16(h + offset::kNextBlock, blocks);
     put_u16(h + offset::kFileBlocks, blocks);

@@ -300,13 +300,13 @@ void encode_value(const FieldDef& field, std::string_view text, std::uint8_t* by
     }
     if (is_blob_type(field.type))
         throw Exception("Column " + field.name + " is a memo or blob column and cannot be set");
-    if (field.type == kAutoIncrement)
-        throw Exception("Column " + field.name + " is an auto-increment column and cannot be set");
     const std::string_view value = trim(text);
     if (value.empty()) {
-        std::memset(bytes, 0, field.width);
+        std::memset(bytes, 0, field.width);  // blank; an auto-increment gets its value when posted
         return;
     }
+    if (field.type == kAutoIncrement)
+        throw Exception("Column " + field.name + " is an auto-increment column and cannot be set");
     switch (field.type) {
     case kShort:
     case kLong: {

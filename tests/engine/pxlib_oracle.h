@@ -1,0 +1,45 @@
+#pragma once
+// pxlib as an independent reader and writer of tables, to check ours
+// against. Values are text as our engine renders them, so that rows can be
+// compared directly; alpha values are raw bytes of the table's code page.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace engine_test {
+
+// pxlib's cipher and checksum: exported by libpx, not declared in its header.
+extern "C" {
+long px_passwd_checksum(const char* password);
+void px_encrypt_db_block(unsigned char* src, unsigned char* dest, unsigned long encryption,
+                         unsigned long blocksize, unsigned long blockno);
+void px_decrypt_db_block(unsigned char* src, unsigned char* dest, unsigned long encryption,
+                         unsigned long blocksize, unsigned long blockno);
+}
+
+struct OracleField {
+    std::string name;
+    char type;  // 'A' alpha, 'S' short, 'I' long, 'N' number, '$' money, 'D' date, 'L' logical,
+                // 'M' memo (size: the leader; written to a .MB beside the table)
+    int size;
+};
+
+using Row = std::vector<std::string>;  // "" is a blank value
+
+struct OracleTable {
+    std::vector<OracleField> fields;
+    std::vector<Row> rows;
+    long checksum = 0;
+    int code_page = 0;
+};
+
+// Writes a table with pxlib (always level 7, unkeyed unless key_fields).
+void pxlib_write(const std::string& path, const std::vector<OracleField>& fields,
+                 const std::vector<Row>& rows, const std::string& password = "",
+                 int key_fields = 0);
+
+// Reads a table with pxlib, opened read-only.
+OracleTable pxlib_read(const std::string& path, const std::string& password = "");
+
+}  // namespace engine_test

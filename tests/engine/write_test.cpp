@@ -1,0 +1,258 @@
+// Writing rows: key order with the table's collation, edits, locate, the
+// primary index kept consistent, emptying, and refusals.
+
+#include "engine/bytes.h"
+#include "engine/cipher.h"
+#include "engine/engine.h"
+#include "engine/pxlib_oracle.h"
+#include "engine/test_tables.h"
+#include "platform/exception.h"
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+using engine_test::ansi;
+using engine_test::file_bytes;
+using engine_test::read_all;
+
+std::vector<std::string> column(const std::string& path, std::size_t index) {
+    std::vector<std::string> values;
+    for (const auto& row : read_all(path)) values.push_back(row[index]);
+    return values;
+}
+
+// Checks the .PX against the .DB: one level-1 entry per data block in chain
+// order, holding the block's first key and its record count; upper levels
+// sum their children.
+void expect_index_matches(const std::string& db_path, const std::string& px_path) {
+    std::string db = file_bytes(db_path);
+    const std::string px = file_bytes(px_path);
+    ASSERT_GE(px.size(), 0x800u);
+    auto* plain = reinterpret_cast<std::uint8_t*>(db.data());
+    if (engine::get_u32(plain + 0x25) == 0xFF00FF00u)
+        for (std::uint32_t n = 1; n <= engine::get_u16(plain + 0x0C); ++n)
+            engine::cipher::decrypt_block(plain + engine::get_u16(plain + 2) + (n - 1) * plain[5] * 1024u,
+                                          plain[5] * 1024u, engine::get_u32(plain + 0x5C), n);
+    const auto* d = reinterpret_cast<const std::uint8_t*>(db.data());
+    const auto* p = reinterpret_cast<const std::uint8_t*>(px.data());
+    const std::size_t record = engine::get_u16(d), header = engine::get_u16(d + 2);
+    const std::size_t block = d[5] * 1024u, key = engine::get_u16(p) - 6u, px_block = p[5] * 1024u;
+    // Walk the data chain.
+    std::vector<std::pair<std::string, std::uint32_t>> blocks;  // first key, number
+    std::vector<std::uint32_t> counts;
+    for (std::uint32_t n = engine::get_u16(d + 0x0E); n != 0;) {
+        const auto* b = d + header + (n - 1) * block;
+        const auto added = static_cast<std::int16_t>(engine::get_u16(b + 4));
+        blocks.push_back({std::string(reinterpret_cast<const char*>(b + 6), key), n});
+        counts.push_back(static_cast<std::uint32_t>(added / static_cast<int>(record) + 1));
+        n = engine::get_u16(b);
+    }
+    // Descend the index from its root to collect level-1 entries in order.
+    std::vector<std::pair<std::uint32_t, unsigned>> stack = {{engine::get_u16(p + 0x1E), p[0x20]}};
+    std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> leaves;
+    while (!stack.empty()) {
+        const auto [n, level] = stack.back();
+        stack.pop_back();
+        const auto* b = p + 0x800 + (n - 1) * px_block;
+        const std::size_t entries = static_cast<std::int16_t>(engine::get_u16(b + 4)) / (key + 6) + 1;
+        std::vector<std::pair<std::uint32_t, unsigned>> children;
+        for (std::size_t i = 0; i < entries; ++i) {
+            const auto* e = b + 6 + i * (key + 6);
+            const std::uint32_t target = engine::get_index_short(e + key);
+            if (level == 1)
+                leaves.emplace_back(std::string(reinterpret_cast<const char*>(e), key), target,
+                                    engine::get_index_short(e + key + 2));
+            else
+                children.push_back({target, level - 1});
+        }
+        for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(*it);
+    }
+    ASSERT_EQ(leaves.size(), blocks.size());
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        EXPECT_EQ(std::get<0>(leaves[i]), blocks[i].first) << i;
+        EXPECT_EQ(std::get<1>(leaves[i]), blocks[i].second) << i;
+        EXPECT_EQ(std::get<2>(leaves[i]), counts[i]) << i;
+    }
+}
+
+TEST(Write, KeyedInsertsFollowCyrillicOrderAndKeepTheIndex) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::TableSpec spec = engine_test::path_table_spec(true);
+    spec.block_size_kb = 1;
+    engine::create_table(path, spec);
+    std::vector<std::string> keys;
+    std::mt19937 random(5);
+    const std::string letters = ansi("абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗabcXYZ019 ");
+    for (int i = 0; i < 700; ++i) {
+        std::string k;
+        for (int j = 0; j < 6; ++j) k += letters[random() % letters.size()];
+        if (std::find(keys.begin(), keys.end(), k) == keys.end()) keys.push_back(k);
+    }
+    {
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (const auto& k : keys) engine_test::insert_row(table, {k, "n", "f"});
+    }
+    const std::vector<std::string> stored = column(path, 0);
+    ASSERT_EQ(stored.size(), keys.size());
+    const std::string e = ansi("е"), yo = ansi("ё"), zh = ansi("ж"), big_yo = ansi("Ё");
+    for (std::size_t i = 1; i < stored.size(); ++i) EXPECT_NE(stored[i - 1], stored[i]);
+    // Ё sorts between Е and Ж, lower case before upper case, Latin before
+    // Cyrillic.
+    {
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (const std::string& k : {e, yo, zh, big_yo, ansi("Е"), std::string("z"), std::string("Z")})
+            engine_test::insert_row(table, {k, "", ""});
+    }
+    const auto after = column(path, 0);
+    auto at = [&](const std::string& k) { return std::find(after.begin(), after.end(), k) - after.begin(); };
+    EXPECT_LT(at(e), at(ansi("Е")));
+    EXPECT_LT(at(ansi("Е")), at(yo));
+    EXPECT_LT(at(yo), at(big_yo));
+    EXPECT_LT(at(big_yo), at(zh));
+    EXPECT_LT(at("z"), at("Z"));
+    EXPECT_LT(at("Z"), at(e));
+    expect_index_matches(path, dir.file("T.PX"));
+    // pxlib sees every row (it reads in file order; compare as sets).
+    auto theirs = engine_test::pxlib_read(path).rows;
+    std::vector<std::string> their_keys;
+    for (const auto& r : theirs) their_keys.push_back(r[0]);
+    std::vector<std::string> ours = after;
+    std::sort(their_keys.begin(), their_keys.end());
+    std::sort(ours.begin(), ours.end());
+    EXPECT_EQ(their_keys, ours);
+}
+
+TEST(Write, DuplicateKeysAreRefusedAndLeaveTheTableAsItWas) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::create_table(path, engine_test::path_table_spec(true));
+    engine::Table table;
+    table.set_table_name(path);
+    table.open();
+    engine_test::insert_row(table, {"AB", "first", ""});
+    const std::string before = file_bytes(path);
+    EXPECT_THROW(engine_test::insert_row(table, {"AB", "second", ""}), Exception);
+    EXPECT_EQ(file_bytes(path), before);
+    engine_test::insert_row(table, {"ab", "lower", ""});  // another key in this collation
+    EXPECT_EQ(table.record_count(), 2u);
+}
+
+TEST(Write, LocateEditAndPostInPlace) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::create_table(path, engine_test::path_table_spec(true, "TRAX_OPR"));
+    engine_test::ScopedPassword password("TRAX_OPR");
+    {
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (const char* k : {"C", "A", "B"}) engine_test::insert_row(table, {k, std::string("n") + k, ""});
+        EXPECT_FALSE(table.locate("MASTER_ID", "D", true, true));
+        EXPECT_FALSE(table.locate("MASTER_ID", "", true, true));
+        ASSERT_TRUE(table.locate("master_id", "b", true, true));
+        EXPECT_EQ(table.field_by_name("MASTER_NAME").as_string(), "nB");
+        EXPECT_FALSE(table.locate("MASTER_ID", "b", false, true));
+        table.edit();
+        table.field_by_name("MASTER_NAME").set_as_string("changed");
+        table.post();
+        ASSERT_TRUE(table.locate("MASTER_NAME", "CHA", true, false));
+        EXPECT_EQ(table.field_by_name("MASTER_ID").as_string(), "B");
+        // A key change (here only of case) moves the row to its new place.
+        ASSERT_TRUE(table.locate("MASTER_ID", "A", true, true));
+        table.edit();
+        table.field_by_name("MASTER_ID").set_as_string("z");
+        table.post();
+    }
+    EXPECT_EQ(column(path, 0), (std::vector<std::string>{"B", "C", "z"}));
+    EXPECT_EQ(column(path, 1), (std::vector<std::string>{"changed", "nC", "nA"}));
+    expect_index_matches(path, dir.file("T.PX"));
+    EXPECT_EQ(engine_test::pxlib_read(path, "TRAX_OPR").rows.size(), 3u);
+}
+
+TEST(Write, EmptyTableKeepsStructurePasswordAndCodePage) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::TableSpec spec = engine_test::path_table_spec(true, "pw");
+    spec.code_page = 866;
+    engine::create_table(path, spec);
+    engine_test::ScopedPassword password("pw");
+    {
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (int i = 0; i < 50; ++i) engine_test::insert_row(table, {std::to_string(i), "", ""});
+    }
+    const std::string before = file_bytes(path);
+    engine::Table table;
+    table.set_table_name(path);
+    table.empty_table();
+    const std::string after = file_bytes(path);
+    ASSERT_EQ(after.size(), static_cast<std::size_t>(engine::get_u16(reinterpret_cast<const std::uint8_t*>(after.data()) + 2)));
+    EXPECT_EQ(after.substr(0x58), before.substr(0x58, after.size() - 0x58));  // fields, code page, names
+    EXPECT_TRUE(read_all(path).empty());
+    table.open();
+    engine_test::insert_row(table, {"again", "", ""});
+    EXPECT_EQ(table.record_count(), 1u);
+}
+
+TEST(Write, RefusesTablesInUseWithSecondaryIndexesOrForeignSortOrders) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::create_table(path, engine_test::path_table_spec(true));
+    auto touch = [](const std::string& p) { platform::os_file_system().open(p, platform::OpenMode::create); };
+    for (const char* companion : {"T.LCK", "t.X02", "T.YG1"}) {
+        touch(dir.file(companion));
+        const std::string before = file_bytes(path);
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();  // reading stays possible
+        EXPECT_THROW(engine_test::insert_row(table, {"A", "", ""}), Exception) << companion;
+        table.close();
+        EXPECT_THROW(table.empty_table(), Exception) << companion;
+        engine::Query alter;
+        alter.add_sql_line("alter table '" + path + "' add DESCRIPTION CHAR(255)");
+        EXPECT_THROW(alter.exec_sql(), Exception) << companion;
+        EXPECT_EQ(file_bytes(path), before);
+        platform::os_file_system().remove(dir.file(companion));
+    }
+    // A keyed table in a sort order the engine does not know.
+    std::string bytes = file_bytes(path);
+    bytes[0x29] = static_cast<char>(0xB7);
+    {
+        auto f = platform::os_file_system().open(path, platform::OpenMode::read_write);
+        f->write_at(0, bytes.data(), bytes.size());
+    }
+    engine::Table table;
+    table.set_table_name(path);
+    table.open();
+    EXPECT_THROW(engine_test::insert_row(table, {"A", "", ""}), Exception);
+}
+
+TEST(Write, UnkeyedInsertsAppendInOrder) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::create_table(path, engine_test::path_table_spec(false));
+    {
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (int i = 0; i < 100; ++i) engine_test::insert_row(table, {std::to_string(99 - i), "", ""});
+    }
+    const auto ids = column(path, 0);
+    ASSERT_EQ(ids.size(), 100u);
+    EXPECT_EQ(ids.front(), "99");
+    EXPECT_EQ(ids.back(), "0");
+    EXPECT_EQ(engine_test::pxlib_read(path).rows, read_all(path));
+}
+
+}  // namespace
