@@ -57,8 +57,9 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 # The source tables: the sample table in a plain and in a Cyrillic directory,
 # and one whose INI file already holds other sections and stale keys.
 "$native/sample_table" create "$e2e/source" >/dev/null
-mkdir -p "$e2e/cases/plain" "$e2e/cases/Данные" "$e2e/cases/keep"
+mkdir -p "$e2e/cases/plain" "$e2e/cases/Данные" "$e2e/cases/keep" "$e2e/cases/damaged"
 for dir in plain Данные keep; do cp "$e2e/source/PATHS.DB" "$e2e/cases/$dir/"; done
+head -c 300 "$e2e/source/PATHS.DB" >"$e2e/cases/damaged/PATHS.DB"
 printf '[Main]\r\nkeep=1\r\n[NAME]\r\nOLD=stale\r\n[PRIORITY]\r\nAB=1\r\n[Tail]\r\nx = 2\r\n' > "$e2e/cases/keep/PATHS.INI"
 cp -a "$e2e/cases" "$e2e/linux"
 cp -a "$e2e/cases" "$e2e/windows"
@@ -96,7 +97,7 @@ run_case() {
     [ -s "$e2e/$dir.ours.keys" ] || fail "$dir: no keys read back"
     cmp -s "$e2e/$dir.win32.keys" "$e2e/$dir.ours.keys" || fail "$dir: GetPrivateProfileStringA reads other values"
   fi
-  echo "$dir: exit code $code_windows, $(wc -l <"$e2e/$dir.ours.keys" 2>/dev/null || echo 0) keys read back"
+  echo "$dir $argument: exit code $code_windows"
 }
 run_case plain plain 'PATHS.DB' 0
 run_case Данные . 'Данные\PATHS.DB' 0
@@ -104,6 +105,12 @@ run_case keep keep 'PATHS.DB' 0
 # A table that is not there: exit code 3 on both sides and no INI file.
 run_case plain plain 'NOPE.DB' 3
 [ ! -e "$e2e/windows/plain/NOPE.INI" ] || fail "an INI file was written for a missing table"
+# A damaged table: the error box has no desktop to appear on, so its caption
+# and text go to standard error (in code page 866), and the run fails.
+run_case damaged damaged 'PATHS.DB' 3
+box=$(printf 'Ошибка: Ошибка открытия файла %s\\PATHS.DB' "$(windows_path "$e2e/windows/damaged")" | iconv -f UTF-8 -t CP866)
+tr -d '\r' <"$e2e/damaged.windows.err" | grep -aqF "$box" || fail "damaged: the error box's text is not on standard error"
+[ ! -e "$e2e/windows/damaged/PATHS.INI" ] || fail "damaged: an INI file was written"
 
 # Awkward values written by our INI layer on Windows, read by the real
 # functions.
