@@ -66,6 +66,35 @@ TEST(FileExists, WildcardsNameNoFile) {
 
 #ifdef _WIN32
 
+TEST(FileExistsWin32, AFileWhoseDateHasNoDosFormStillExists) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("OLD.DB"));
+    std::ofstream(fs_path(dir.file("OLD.DB"))) << "x";
+    // 1 January 1975: before the first DOS date.
+    SYSTEMTIME old{};
+    old.wYear = 1975;
+    old.wMonth = 1;
+    old.wDay = 1;
+    FILETIME time{};
+    ASSERT_TRUE(SystemTimeToFileTime(&old, &time));
+    {
+        const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const BOOL set = SetFileTime(file, nullptr, nullptr, &time);
+        CloseHandle(file);
+        ASSERT_TRUE(set);
+    }
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA(path.c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    FILETIME local{};
+    WORD date = 0, clock = 0;
+    ASSERT_TRUE(FileTimeToLocalFileTime(&found.ftLastWriteTime, &local));
+    EXPECT_FALSE(FileTimeToDosDateTime(&local, &date, &clock)) << "the date has no DOS form";
+    EXPECT_TRUE(platform::file_exists(path));
+}
+
 TEST(FullPathWin32, ResolvesAgainstTheCurrentDirectory) {
     TempDir dir;
     CurrentDirectoryGuard guard;
