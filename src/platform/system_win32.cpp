@@ -88,7 +88,7 @@ std::string application_title() {
     if (const auto dot = title.find('.'); dot != std::string::npos) title.resize(dot);
     if (!title.empty()) {
         const std::size_t first = is_lead_byte(static_cast<unsigned char>(title[0])) ? 2 : 1;
-        if (title.size() > first) CharLowerBuffA(title.data() + first, static_cast<DWORD>(title.size() - first));
+        if (title.size() > first) title = title.substr(0, first) + lower_case(title.substr(first));
     }
     return title;
 }

@@ -4,7 +4,7 @@
 #include "platform/text.h"
 
 #include <array>
-#include <cstring>
+#include <string>
 
 #include "platform/win32.h"
 
@@ -87,9 +87,7 @@ std::string lower_case(std::string_view text) {
 }
 
 unsigned char upper_case_byte(unsigned char c) {
-    char byte = static_cast<char>(c);
-    CharUpperBuffA(&byte, 1);
-    return static_cast<unsigned char>(byte);
+    return static_cast<unsigned char>(upper_case(std::string(1, static_cast<char>(c)))[0]);
 }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
