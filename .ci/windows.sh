@@ -12,7 +12,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${1:-build-win32}
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
 start=$(date +%s)
+
+# Wine takes its code pages from the locale: ru_RU gives ANSI 1251 and OEM
+# 866, ja_JP gives 932 for the double-byte cases.
+for wanted in ru_RU ja_JP; do
+  if ! locale -a | grep -qix "$wanted.utf-\?8"; then
+    echo "the locale $wanted.UTF-8 is missing: localedef -i $wanted -f UTF-8 $wanted.UTF-8" >&2
+    exit 1
+  fi
+done
 
 echo "== cross-compile path2ini.exe and the tests (mingw-w64 i686, warnings are errors)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
@@ -20,7 +30,7 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
 cmake --build "$build" -j2
 built=$(date +%s)
 
-export WINEPREFIX="$root/$build/wineprefix"
+export WINEPREFIX="$build/wineprefix"
 export WINEARCH=win32
 export WINEDEBUG=-all
 # No Mono or Gecko installers: nothing here needs them.
@@ -38,14 +48,14 @@ fi
 echo "== unit and contract tests under Wine"
 ctest --test-dir "$build" --output-on-failure -j2
 # Cases skipped where Wine is known to differ from Windows, with the reason.
-grep -a -A1 "^\[  SKIPPED \]\|Skipped$" "$build/Testing/Temporary/LastTest.log" | grep -av "^--$" || true
+grep -a -A1 ": Skipped$" "$build/Testing/Temporary/LastTest.log" | grep -av "^--$" || true
 
 echo "== end to end: the same tables through path2ini on Linux and path2ini.exe under Wine"
 # The Linux side comes from the native build (P2I_NATIVE_BUILD, default build).
 native=${P2I_NATIVE_BUILD:-build}
 [ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -DP2I_WERROR=ON >/dev/null
 cmake --build "$native" -j2 --target path2ini sample_table >/dev/null
-e2e="$root/$build/e2e"
+e2e="$build/e2e"
 rm -rf "$e2e"
 mkdir -p "$e2e/source"
 failures=0
@@ -73,7 +83,7 @@ run_case() {
   set +e
   (cd "$e2e/linux/$from" && "$root/$native/path2ini" "$linux_arg" >"$e2e/$dir.linux.out" 2>"$e2e/$dir.linux.err")
   code_linux=$?
-  (cd "$e2e/windows/$from" && wine "$root/$build/path2ini.exe" "$argument" >"$e2e/$dir.windows.raw" 2>"$e2e/$dir.windows.err")
+  (cd "$e2e/windows/$from" && wine "$build/path2ini.exe" "$argument" >"$e2e/$dir.windows.raw" 2>"$e2e/$dir.windows.err")
   code_windows=$?
   set -e
   [ "$code_linux" = "$expected_code" ] || fail "$dir: Linux exit code $code_linux, expected $expected_code"
@@ -92,8 +102,8 @@ run_case() {
     # GetPrivateProfileStringA.
     local ini
     ini=$(windows_path "$e2e/windows/$dir")\\PATHS.INI
-    wine "$root/$build/ini_readback.exe" win32 "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$dir.win32.keys"
-    wine "$root/$build/ini_readback.exe" ours "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$dir.ours.keys"
+    wine "$build/ini_readback.exe" win32 "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$dir.win32.keys"
+    wine "$build/ini_readback.exe" ours "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$dir.ours.keys"
     [ -s "$e2e/$dir.ours.keys" ] || fail "$dir: no keys read back"
     cmp -s "$e2e/$dir.win32.keys" "$e2e/$dir.ours.keys" || fail "$dir: GetPrivateProfileStringA reads other values"
   fi
@@ -115,9 +125,9 @@ tr -d '\r' <"$e2e/damaged.windows.err" | grep -aqF "$box" || fail "damaged: the 
 # Awkward values written by our INI layer on Windows, read by the real
 # functions.
 awkward=$(windows_path "$e2e")\\AWKWARD.INI
-wine "$root/$build/ini_readback.exe" write "$awkward"
-wine "$root/$build/ini_readback.exe" win32 "$awkward" AWKWARD | tr -d '\r' >"$e2e/awkward.win32.keys"
-wine "$root/$build/ini_readback.exe" ours "$awkward" AWKWARD | tr -d '\r' >"$e2e/awkward.ours.keys"
+wine "$build/ini_readback.exe" write "$awkward"
+wine "$build/ini_readback.exe" win32 "$awkward" AWKWARD | tr -d '\r' >"$e2e/awkward.win32.keys"
+wine "$build/ini_readback.exe" ours "$awkward" AWKWARD | tr -d '\r' >"$e2e/awkward.ours.keys"
 [ "$(wc -l <"$e2e/awkward.ours.keys")" -ge 17 ] || fail "awkward values: keys missing"
 cmp -s "$e2e/awkward.win32.keys" "$e2e/awkward.ours.keys" || fail "awkward values: GetPrivateProfileStringA reads other values"
 
