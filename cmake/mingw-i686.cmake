@@ -25,6 +25,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One self-contained executable: no libgcc, libstdc++ or winpthread DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The static runtime libraries bring their debug sections along; a release
+# executable does without them.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # CTest runs the cross-compiled tests through Wine when it is installed.
 find_program(P2I_WINE NAMES wine)
