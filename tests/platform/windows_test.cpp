@@ -5,6 +5,7 @@
 #include "platform/cp1251.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
@@ -159,6 +160,25 @@ TEST(WriteFileAtomicallyWin32, ReadOnlyTargetIsRefusedAndKept) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(platform::read_whole_file(path), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
+TEST(ProfileWin32, CyrillicKeysMatchWhateverTheirCaseAsInWindows) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("case.ini"));
+    ASSERT_TRUE(platform::write_private_profile_string(cp1251("РАЗДЕЛ"), cp1251("КЛЮЧ").c_str(),
+                                                       "value", path));
+    char ours[16] = {};
+    EXPECT_EQ(platform::get_private_profile_string(cp1251("раздел"), cp1251("ключ").c_str(), "", ours,
+                                                   sizeof ours, path),
+              5u);
+    EXPECT_STREQ(ours, "value");
+    if (testing_support::running_under_wine())
+        GTEST_SKIP() << "Wine 8's GetPrivateProfileStringA folds ASCII letters only; Windows folds the whole code page";
+    char theirs[16] = {};
+    EXPECT_EQ(GetPrivateProfileStringA(cp1251("раздел").c_str(), cp1251("ключ").c_str(), "", theirs,
+                                       sizeof theirs, path.c_str()),
+              5u);
+    EXPECT_STREQ(theirs, "value");
 }
 
 #endif
