@@ -7,8 +7,18 @@ namespace {
 
 void set_path_field(TDatFileDesc& entry, std::string& field, const std::string& text) {
     if (field == text) return;
-    field = UpperCase(Trim(text));
+    // Trimmed, then upper-cased: done in one pass, as this runs for every row.
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
+    field = platform::upper_case(std::string_view(text).substr(first, last - first));
     entry.Priority = -2;
+}
+
+// True when the file-name part of the path has a ".".
+bool has_extension(const std::string& path) {
+    return path.find('.', FileNameStart(path)) != std::string::npos;
 }
 
 }  // namespace
@@ -28,18 +38,18 @@ void SetPaths(TDatFileDesc& entry, const std::string& id, const std::string& raw
     const std::string expanded = ExpandFileName(rawPath);
     const bool endsWithSeparator =
         !expanded.empty() && platform::is_directory_separator(static_cast<unsigned char>(expanded.back()));
-    if (expanded.empty() || endsWithSeparator || !ExtensionPart(expanded).empty())
+    if (expanded.empty() || endsWithSeparator || has_extension(expanded))
         SetFileDir(entry, expanded);
     else
         // A path without extension names a directory. POSIX paths keep their
         // own separator; the INI side writes "\\" whatever it reads.
         SetFileDir(entry, expanded + (expanded.front() == '/' ? "/" : "\\"));
 
-    const std::string fileName = FileNamePart(entry.FileDir);
-    if (!fileName.empty()) {
-        const std::string directory = DirectoryPart(entry.FileDir);
-        SetFileName(entry, fileName);
-        SetFileDir(entry, directory);
+    const std::size_t nameStart = FileNameStart(entry.FileDir);
+    if (nameStart < entry.FileDir.size()) {
+        SetFileName(entry, entry.FileDir.substr(nameStart));
+        // The directory part is already trimmed and upper-cased.
+        entry.FileDir.resize(nameStart);
     } else if (!entry.FileDir.empty()) {
         SetFileName(entry, id);
     } else {

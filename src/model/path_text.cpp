@@ -6,10 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// Position just after the last separator or ":" (0 when there is none).
-std::size_t after_last_separator(const std::string& path) {
+std::size_t FileNameStart(const std::string& path) {
     std::size_t cut = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const auto c = static_cast<unsigned char>(path[i]);
@@ -21,6 +18,8 @@ std::size_t after_last_separator(const std::string& path) {
     }
     return cut;
 }
+
+namespace {
 
 bool is_blank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -50,9 +49,9 @@ std::string DrivePart(const std::string& path) {
     return std::string();
 }
 
-std::string DirectoryPart(const std::string& path) { return path.substr(0, after_last_separator(path)); }
+std::string DirectoryPart(const std::string& path) { return path.substr(0, FileNameStart(path)); }
 
-std::string FileNamePart(const std::string& path) { return path.substr(after_last_separator(path)); }
+std::string FileNamePart(const std::string& path) { return path.substr(FileNameStart(path)); }
 
 std::string ExtensionPart(const std::string& path) {
     const std::string name = FileNamePart(path);

@@ -21,6 +21,8 @@ std::string ExpandFileName(const std::string& path);
 std::string DrivePart(const std::string& path);
 // Everything up to and including the last separator or ":"; empty when none.
 std::string DirectoryPart(const std::string& path);
+// Where the file-name part begins: just after the last separator or ":".
+std::size_t FileNameStart(const std::string& path);
 // Everything after the last separator or ":"; the whole text when none.
 std::string FileNamePart(const std::string& path);
 // From the last "." of the file-name part on; empty when it has none.

@@ -47,45 +47,45 @@ bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <
 // Resolves "." and ".." segments of the part of a path after its root;
 // ".." never climbs above the root. Empty segments (doubled separators) go.
 std::string normalise_segments(std::string_view rest, char separator, bool windows_names) {
-    std::vector<std::string> segments;
-    std::string current;
-    auto flush = [&](bool last) {
-        if (current.empty() || current == ".") {
-        } else if (current == "..") {
-            if (!segments.empty()) segments.pop_back();
-        } else {
-            if (windows_names && last) {
-                // Windows drops trailing dots and blanks of the last element.
-                while (!current.empty() && (current.back() == '.' || current.back() == ' '))
-                    current.pop_back();
-                if (current.empty()) return;
+    std::string out;
+    out.reserve(rest.size());
+    std::vector<std::size_t> starts;  // where each kept segment begins in `out`
+    auto flush = [&](std::size_t begin, std::size_t end, bool last) {
+        std::string_view segment = rest.substr(begin, end - begin);
+        if (segment.empty() || segment == ".") return;
+        if (segment == "..") {
+            if (!starts.empty()) {
+                out.resize(starts.back() == 0 ? 0 : starts.back() - 1);
+                starts.pop_back();
             }
-            segments.push_back(current);
+            return;
         }
-        current.clear();
+        if (windows_names && last) {
+            // Windows drops trailing dots and blanks of the last element.
+            while (!segment.empty() && (segment.back() == '.' || segment.back() == ' ')) segment.remove_suffix(1);
+            if (segment.empty()) return;
+        }
+        if (!starts.empty()) out.push_back(separator);
+        starts.push_back(out.size());
+        out.append(segment);
     };
+    std::size_t begin = 0;
+    bool trailing = false;
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const auto c = static_cast<unsigned char>(rest[i]);
+        trailing = false;
         if (is_lead_byte(c) && i + 1 < rest.size()) {
-            current.push_back(rest[i]);
-            current.push_back(rest[++i]);
+            ++i;
             continue;
         }
         if (c == '\\' || c == '/') {
-            flush(false);
-        } else {
-            current.push_back(static_cast<char>(c));
+            flush(begin, i, false);
+            begin = i + 1;
+            trailing = true;
         }
     }
-    const bool trailing = !rest.empty() && (rest.back() == '\\' || rest.back() == '/') &&
-                          !(rest.size() >= 2 && is_lead_byte(static_cast<unsigned char>(rest[rest.size() - 2])));
-    flush(!trailing);
-    std::string out;
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        if (i > 0) out.push_back(separator);
-        out += segments[i];
-    }
-    if (trailing && !segments.empty()) out.push_back(separator);
+    flush(begin, rest.size(), !trailing);
+    if (trailing && !starts.empty()) out.push_back(separator);
     return out;
 }
 
@@ -164,12 +164,28 @@ std::string application_title() {
 }
 
 std::string current_directory() {
+    // Path texts are expanded against the current directory once per row of
+    // a table: remember it, and ask the kernel for its name again only when
+    // the directory itself changed (anyone may have called chdir). The change
+    // time tells a directory from a new one that reuses its inode.
+    static std::string cached;
+    static struct stat cached_stat {};
+    struct stat here {};
+    const bool known = stat(".", &here) == 0;
+    if (known && !cached.empty() && here.st_dev == cached_stat.st_dev && here.st_ino == cached_stat.st_ino &&
+        here.st_ctim.tv_sec == cached_stat.st_ctim.tv_sec && here.st_ctim.tv_nsec == cached_stat.st_ctim.tv_nsec)
+        return cached;
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
         if (errno != ERANGE) return std::string();
         buffer.resize(buffer.size() * 2);
     }
-    return from_native(buffer.data());
+    std::string name = from_native(buffer.data());
+    if (known) {
+        cached = name;
+        cached_stat = here;
+    }
+    return name;
 }
 
 std::string full_path(std::string_view path) {

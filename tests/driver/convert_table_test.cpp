@@ -12,6 +12,8 @@
 
 namespace {
 
+using testing_support::fs_path;
+using testing_support::kSeparator;
 using testing_support::TempDir;
 
 // A store that records every call and deletion in a shared log, and can be
@@ -45,7 +47,7 @@ class ConvertTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_ = platform::current_directory();
-        dir_ansi_ = platform::from_command_line(dir_.path().string());
+        dir_ansi_ = testing_support::ansi(testing_support::utf8(dir_.path()));
         ASSERT_TRUE(platform::set_current_directory(dir_ansi_));
     }
     void TearDown() override { platform::set_current_directory(saved_); }
@@ -88,7 +90,7 @@ protected:
 TEST_F(ConvertTableTest, WrongArgumentCountPrintsUsageAndCreatesNothing) {
     std::string out;
     EXPECT_EQ(run({}, stores(), &out), -1);
-    EXPECT_EQ(platform::from_command_line(out), cp1251("Неверное количество параметров (должно быть 2)\n"));
+    EXPECT_EQ(out, platform::to_console(cp1251("Неверное количество параметров (должно быть 2)")) + "\n");
     EXPECT_EQ(run({"a", "b"}, stores()), -1);
     EXPECT_TRUE(log_.empty());
 }
@@ -97,25 +99,26 @@ TEST_F(ConvertTableTest, ReadsTheTableThenWritesTheIniBesideIt) {
     std::ofstream(dir_.file("PATHS.DB")) << "x";
     std::string out;
     ASSERT_EQ(run({"PATHS.DB"}, stores(), &out), 0);
-    const std::string full = dir_ansi_ + "/PATHS.DB";
+    const std::string full = dir_ansi_ + kSeparator + "PATHS.DB";
     EXPECT_EQ(out, "PATHS.DB\n" + platform::to_console(full) + "\n");
     const std::vector<std::string> expected{"create table",
                                             "create ini",
                                             "table.ReadAll " + full,
-                                            "ini.WriteAll " + dir_ansi_ + "/PATHS.INI 2",
+                                            "ini.WriteAll " + dir_ansi_ + kSeparator + "PATHS.INI 2",
                                             "delete ini",
                                             "delete table"};
     EXPECT_EQ(log_, expected);
 }
 
 TEST_F(ConvertTableTest, ArgumentWithoutExtensionAndCyrillicPath) {
-    std::filesystem::create_directory(dir_.path() / "Данные");
-    std::ofstream(dir_.path() / "Данные" / "Пути") << "x";
+    std::filesystem::create_directory(dir_.path() / fs_path("Данные"));
+    std::ofstream(dir_.path() / fs_path("Данные") / fs_path("Пути")) << "x";
     std::string out;
-    ASSERT_EQ(run({"Данные/Пути"}, stores(), &out), 0);
-    // The console shows the locale's charset (UTF-8 here), not 1251 bytes.
-    EXPECT_EQ(out, "Пути\n" + dir_.path().string() + "/Данные/Пути\n");
-    EXPECT_EQ(log_[3], "ini.WriteAll " + dir_ansi_ + cp1251("/Данные/Пути.INI 2"));
+    const std::string relative = cp1251("Данные") + kSeparator + cp1251("Пути");
+    ASSERT_EQ(run({testing_support::command_line_argument("Данные" + std::string(kSeparator) + "Пути")}, stores(), &out), 0);
+    // The console shows its own charset (UTF-8 here, OEM 866 on Windows), not 1251 bytes.
+    EXPECT_EQ(out, platform::to_console(cp1251("Пути")) + "\n" + platform::to_console(dir_ansi_ + kSeparator + relative) + "\n");
+    EXPECT_EQ(log_[3], "ini.WriteAll " + dir_ansi_ + kSeparator + relative + ".INI 2");
 }
 
 TEST_F(ConvertTableTest, MissingTableFailsBeforeAnyStoreRuns) {
@@ -126,11 +129,11 @@ TEST_F(ConvertTableTest, MissingTableFailsBeforeAnyStoreRuns) {
             run({arg}, stores());
             FAIL() << "a missing table must fail";
         } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), cp1251("Не найден файл таблицы ") + dir_ansi_ + "/" + arg);
+            EXPECT_EQ(e.Message(), cp1251("Не найден файл таблицы ") + dir_ansi_ + kSeparator + arg);
         }
         const std::vector<std::string> expected{"create table", "create ini", "delete ini", "delete table"};
         EXPECT_EQ(log_, expected);
-        EXPECT_EQ(captured_, std::string(arg) + "\n" + dir_.path().string() + "/" + arg + "\n");
+        EXPECT_EQ(captured_, std::string(arg) + "\n" + platform::to_console(dir_ansi_ + kSeparator + arg) + "\n");
     }
 }
 

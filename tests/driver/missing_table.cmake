@@ -3,8 +3,11 @@
 set(dir ${CMAKE_CURRENT_BINARY_DIR}/missing_table_run)
 file(REMOVE_RECURSE ${dir})
 file(MAKE_DIRECTORY ${dir})
-execute_process(COMMAND ${EXE} NOPE.DB WORKING_DIRECTORY ${dir}
+execute_process(COMMAND ${EMULATOR} ${EXE} NOPE.DB WORKING_DIRECTORY ${dir}
                 RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+# Windows writes text streams with CR LF.
+string(REPLACE "\r" "" out "${out}")
+string(REPLACE "\r" "" err "${err}")
 if(NOT code EQUAL 3)
   message(FATAL_ERROR "exit code ${code}, expected 3")
 endif()

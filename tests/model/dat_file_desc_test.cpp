@@ -9,13 +9,14 @@
 
 namespace {
 
+using testing_support::kSeparator;
 using testing_support::TempDir;
 
 class InDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_ = platform::current_directory();
-        base_ = platform::from_command_line(dir_.path().string());
+        base_ = testing_support::ansi(testing_support::utf8(dir_.path()));
         ASSERT_TRUE(platform::set_current_directory(base_));
     }
     void TearDown() override { platform::set_current_directory(saved_); }
@@ -50,7 +51,7 @@ TEST_F(InDirectory, RelativePathResolvesAgainstTheCurrentDirectory) {
     ASSERT_TRUE(platform::set_current_directory(base_ + "/W/T"));
     TDatFileDesc e;
     SetPaths(e, "x", "..\\x.dat", cp1251("Имя"));
-    EXPECT_EQ(e.FileDir, UpperCase(base_) + "/W/");
+    EXPECT_EQ(e.FileDir, UpperCase(base_) + kSeparator + "W" + kSeparator);
     EXPECT_EQ(e.FileName, "X.DAT");
     EXPECT_EQ(e.RawPath, "..\\x.dat");
     EXPECT_EQ(e.Name, cp1251("Имя"));
@@ -61,7 +62,7 @@ TEST_F(InDirectory, EmptyPathGivesTheIdentifiersFullPath) {
     SetPaths(e, cp1251("гх"), "", "Codes");
     EXPECT_EQ(e.Id, cp1251("ГХ"));
     EXPECT_EQ(e.FileDir, "");
-    EXPECT_EQ(e.FileName, UpperCase(base_ + "/" + cp1251("гх")));
+    EXPECT_EQ(e.FileName, UpperCase(base_ + kSeparator + cp1251("гх")));
     EXPECT_EQ(FullPath(e), e.FileName);
 }
 

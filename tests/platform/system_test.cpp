@@ -25,7 +25,8 @@ private:
     std::string saved_;
 };
 
-std::string ansi(const std::string& native) { return platform::from_command_line(native); }
+using testing_support::ansi;
+using testing_support::fs_path;
 
 TEST(FullPath, NormalisesWindowsFormPathsAsWindowsDoes) {
     EXPECT_EQ(platform::full_path(""), "");
@@ -76,11 +77,11 @@ TEST(ApplicationTitlePosix, IsTheExecutableNameCutAtItsFirstDot) {
 TEST(FileExists, CountsRegularFilesOnlyWhateverTheirDate) {
     TempDir dir;
     const std::string native = dir.file("Таблица.DB");
-    std::ofstream(native) << "x";
+    std::ofstream(fs_path(native)) << "x";
     const std::string file = ansi(native);
     EXPECT_TRUE(platform::file_exists(file));
     // A file dated 1970 still exists.
-    std::filesystem::last_write_time(native, std::filesystem::file_time_type{});
+    std::filesystem::last_write_time(fs_path(native), std::filesystem::file_time_type{});
     EXPECT_TRUE(platform::file_exists(file));
     EXPECT_FALSE(platform::file_exists(ansi(dir.path().string())));
     EXPECT_FALSE(platform::file_exists(file + "x"));
@@ -90,7 +91,7 @@ TEST(FileExists, CountsRegularFilesOnlyWhateverTheirDate) {
 TEST(CurrentDirectory, FailsForMissingDirectoriesAndFiles) {
     TempDir dir;
     CurrentDirectoryGuard guard;
-    std::ofstream(dir.file("f")) << "x";
+    std::ofstream(fs_path(dir.file("f"))) << "x";
     EXPECT_FALSE(platform::set_current_directory(ansi(dir.file("missing"))));
     EXPECT_FALSE(platform::set_current_directory(ansi(dir.file("f"))));
     EXPECT_FALSE(platform::set_current_directory(""));

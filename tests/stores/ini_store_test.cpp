@@ -124,13 +124,13 @@ TEST_F(IniStore, WritesTheExampleTableAndReadsItBack) {
     EXPECT_EQ(written(list),
               "[NAME]\r\nAB=Accounts\r\nCD=Rates\r\nEF=Archive\r\nGH=Codes\r\n"
               "[PATH]\r\nAB=..\\DATA\\AB.DAT\r\nCD=LIB\\CD.DAT\r\nEF=D:\\OLD\\EF.DAT\r\nGH=GH\r\n");
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), work)) << "WriteAll enters the INI file's directory";
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(work).parent_path())) << "WriteAll enters the INI file's directory";
 
     fs::current_path(dir.path());
     TDatFileDescList read;
     store.ReadAll(ini, read);
     ASSERT_EQ(read.Count(), 4);
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(work).parent_path()));
     const char* rawPaths[] = {"..\\DATA\\AB.DAT", "LIB\\CD.DAT", "D:\\OLD\\EF.DAT", "GH"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(read.Item(i).Id, list.Item(i).Id);
@@ -164,7 +164,7 @@ TEST_F(IniStore, ReadsWhatIsThereAndFillsWhatIsNot) {
     EXPECT_EQ(entry.Id, "AB");
     EXPECT_EQ(entry.Name, "Accounts");
     EXPECT_EQ(entry.RawPath, dir.path().string() + kSep + "DATA" + kSep + "AB.DAT") << "ReadEntry expands the text";
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(work).parent_path()));
 
     TDatFileDesc missing;
     missing.Priority = 7;
@@ -255,11 +255,11 @@ TEST_F(IniStore, RelativeAndBareFileNamesNameTheSameFileThroughout) {
     store.WriteAll("WORK" + kSep + "PATHS.INI", list);
     EXPECT_EQ(read_bytes(ini), expected);
     EXPECT_FALSE(fs::exists(work + "WORK"));
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(work).parent_path()));
 
     store.WriteAll("BARE.INI", list);  // no directory part: the current directory
     EXPECT_EQ(read_bytes(work + "BARE.INI"), expected);
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), work));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(work).parent_path()));
 }
 
 TEST_F(IniStore, RefusedTextsLeaveTheFileUntouched) {
@@ -367,10 +367,14 @@ TEST_F(IniStoreFailure, ReadOnlyFileOrDirectory) {
     EXPECT_EQ(read_bytes(ini), before);
 
     fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+#ifndef _WIN32
+    // Windows has no read-only directories: the attribute does not stop
+    // files from being created or replaced in them.
     fs::permissions(work, fs::perms::owner_read | fs::perms::owner_exec);
     expect_unable_to_write(ini);
     fs::permissions(work, fs::perms::owner_all);
     EXPECT_EQ(read_bytes(ini), before);
+#endif
 }
 
 TEST(IniFile, TouchesNoFileUntilUpdatedAndNeverInItsDestructor) {

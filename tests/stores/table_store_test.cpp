@@ -12,6 +12,8 @@
 
 namespace {
 
+const std::string kSep = testing_support::kSeparator;
+
 using testing_support::TempDir;
 
 const char kPassword[] = "TRAX_OPR";
@@ -25,7 +27,7 @@ class TableStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_dir_ = platform::current_directory();
-        dir_ = platform::from_command_line(temp_.path().string());
+        dir_ = testing_support::ansi(testing_support::utf8(temp_.path()));
         previous_handler_ = platform::set_error_box_handler(
             [this](std::string_view text, std::string_view caption) {
                 boxes_.push_back({std::string(caption), std::string(text)});
@@ -42,7 +44,7 @@ protected:
     // encrypted with the session password, without DESCRIPTION.
     std::string make_table(const std::string& name, const std::vector<Row>& rows, bool description = false,
                            const std::string& password = kPassword) {
-        const std::string path = dir_ + "/" + name;
+        const std::string path = dir_ + kSep + name;
         engine::TableSpec spec;
         spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}, {"MASTER_FILE", 'A', 80}};
         if (description) spec.fields.push_back({"Description", 'A', 255});
@@ -107,10 +109,10 @@ TEST_F(TableStoreTest, ReadAllResolvesRowsAgainstTheTablesDirectory) {
     // Key order, not insertion order.
     EXPECT_EQ(list.Item(0).Id, "AB");
     EXPECT_EQ(list.Item(0).FileDir, "");
-    EXPECT_EQ(list.Item(0).FileName, UpperCase(dir_ + "/AB"));
+    EXPECT_EQ(list.Item(0).FileName, UpperCase(dir_ + kSep + "AB"));
     EXPECT_EQ(list.Item(1).Name, cp1251("Курсы"));
     EXPECT_EQ(list.Item(1).RawPath, "DATA\\A.DAT");
-    EXPECT_EQ(list.Item(1).FileDir, UpperCase(dir_) + "/DATA/");
+    EXPECT_EQ(list.Item(1).FileDir, UpperCase(dir_) + kSep + "DATA" + kSep);
     EXPECT_EQ(list.Item(1).FileName, "A.DAT");
     EXPECT_EQ(platform::current_directory(), dir_);
     EXPECT_TRUE(boxes_.empty());
@@ -135,7 +137,7 @@ TEST_F(TableStoreTest, UpgradeAddsDescriptionOnce) {
 
 TEST_F(TableStoreTest, MissingOrEmptyTableReadsNothing) {
     TDatFileDescList list;
-    store_.ReadAll(dir_ + "/NONE.DB", list);
+    store_.ReadAll(dir_ + kSep + "NONE.DB", list);
     store_.ReadAll(make_table("E.DB", {}), list);
     EXPECT_EQ(list.Count(), 0);
     EXPECT_TRUE(boxes_.empty());
@@ -164,7 +166,7 @@ TEST_F(TableStoreTest, FailedCheckIsShownAndThenRaised) {
 }
 
 TEST_F(TableStoreTest, MissingColumnLeavesAnEmptyEntryAndRaises) {
-    const std::string path = dir_ + "/M.DB";
+    const std::string path = dir_ + kSep + "M.DB";
     engine::TableSpec spec;
     spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}};
     spec.password = kPassword;
@@ -192,7 +194,7 @@ TEST_F(TableStoreTest, ReadEntryFindsTheRowIgnoringCaseAndExpandsThePath) {
     store_.ReadEntry(path, "abc", entry);
     EXPECT_EQ(entry.Id, "ABC");
     EXPECT_EQ(entry.Name, "Name");
-    EXPECT_EQ(entry.RawPath, dir_ + "/DATA/A.DAT");
+    EXPECT_EQ(entry.RawPath, dir_ + kSep + "DATA" + kSep + "A.DAT");
 
     TDatFileDesc untouched;
     untouched.Name = "same";
@@ -206,7 +208,7 @@ TEST_F(TableStoreTest, WriteEntryUpdatesOrInsertsWithRelativePaths) {
     TDatFileDesc entry;
     entry.Id = " ab ";
     entry.Name = "new";
-    SetFileDir(entry, dir_ + "/DATA/");
+    SetFileDir(entry, dir_ + kSep + "DATA" + kSep);
     SetFileName(entry, "A.DAT");
     store_.WriteEntry(path, entry);
 
@@ -249,7 +251,7 @@ TEST_F(TableStoreTest, WriteAllWithAnEmptyListOnlyEmptiesTheTable) {
 
 TEST_F(TableStoreTest, QuotesInTheTablePathAreEscaped) {
     std::filesystem::create_directory(temp_.path() / "O'Brien");
-    const std::string path = make_table("O'Brien/T.DB", {{"AB", "a", "a.dat"}});
+    const std::string path = make_table("O'Brien" + kSep + "T.DB", {{"AB", "a", "a.dat"}});
     const auto got = rows(path);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(columns(path).size(), 4u);

@@ -1,10 +1,13 @@
 #pragma once
 // A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes away. Paths are native (UTF-8 on
-// POSIX); convert with platform::from_command_line when ANSI is needed.
+// everything in it when the object goes away. Paths are UTF-8 on every
+// platform; support/native_path.h converts them to ANSI (ansi) or to a
+// std::filesystem path (fs_path).
 
 #include <filesystem>
 #include <string>
+
+#include "support/native_path.h"
 
 namespace testing_support {
 
@@ -16,8 +19,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    // The native path of a file inside the directory.
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The UTF-8 path of a file inside the directory; name is UTF-8 too.
+    std::string file(const std::string& name) const { return utf8(path_ / fs_path(name)); }
 
 private:
     std::filesystem::path path_;

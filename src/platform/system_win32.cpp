@@ -1,0 +1,140 @@
+// Process-level services on Windows: OEM console text, MessageBoxA, the
+// module file name for the title, and the Win32 current-directory and
+// full-path functions.
+
+#include "platform/system.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace platform {
+namespace {
+
+// Paths of the ANSI functions fit in MAX_PATH characters, terminator included.
+constexpr DWORD kPathBuffer = MAX_PATH;
+
+ErrorBoxHandler& error_box_handler() {
+    static ErrorBoxHandler handler;
+    return handler;
+}
+
+// stdout and stderr are text streams: the runtime turns "\n" into CR LF.
+void write_line(std::FILE* stream, std::string_view ansi) {
+    const std::string line = to_console(ansi) + '\n';
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
+}
+
+// The position just after the last "\" or ":" that is not the second byte
+// of a double-byte character; 0 when there is none.
+std::size_t file_name_start(std::string_view path) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (is_lead_byte(c)) {
+            ++i;
+        } else if (c == '\\' || c == ':') {
+            start = i + 1;
+        }
+    }
+    return start;
+}
+
+std::string module_file_name() {
+    std::string buffer(kPathBuffer, '\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+void write_console_line(std::string_view ansi) { write_line(stdout, ansi); }
+
+void write_error_line(std::string_view ansi) { write_line(stderr, ansi); }
+
+void show_error_box(std::string_view text, std::string_view caption) {
+    if (const ErrorBoxHandler& handler = error_box_handler()) {
+        handler(text, caption);
+        return;
+    }
+    const std::string text_z(text);
+    const std::string caption_z(caption);
+    // Without an interactive desktop no box appears and the call fails at
+    // once; the message then goes to standard error so it is not lost.
+    const int answer = MessageBoxA(nullptr, text_z.c_str(), caption_z.c_str(), MB_OK | MB_ICONERROR);
+    if (answer <= 0) write_error_line(caption_z + ": " + text_z);
+}
+
+ErrorBoxHandler set_error_box_handler(ErrorBoxHandler handler) {
+    return std::exchange(error_box_handler(), std::move(handler));
+}
+
+std::string application_title() {
+    std::string path = module_file_name();
+    // The module name comes in the code page of the file functions; only
+    // when a caller switched them to OEM does it need converting to ANSI.
+    if (!path.empty() && !AreFileApisANSI()) OemToCharBuffA(path.data(), path.data(), static_cast<DWORD>(path.size()));
+    std::string title = path.substr(file_name_start(path));
+    if (const auto dot = title.find('.'); dot != std::string::npos) title.resize(dot);
+    if (!title.empty()) {
+        const std::size_t first = is_lead_byte(static_cast<unsigned char>(title[0])) ? 2 : 1;
+        if (title.size() > first) title = title.substr(0, first) + lower_case(title.substr(first));
+    }
+    return title;
+}
+
+void set_program_path(std::string_view) {
+    // GetModuleFileNameA knows the executable; argv[0] is not needed.
+}
+
+std::string full_path(std::string_view path) {
+    if (path.empty()) return {};
+    const std::string path_z(path);
+    char buffer[kPathBuffer];
+    char* file_part = nullptr;
+    const DWORD length = GetFullPathNameA(path_z.c_str(), kPathBuffer, buffer, &file_part);
+    // 0 is a failure; a length of kPathBuffer or more is the size the full
+    // path would need: it does not fit, and a cut path would name another file.
+    if (length == 0 || length >= kPathBuffer) return {};
+    return std::string(buffer, length);
+}
+
+bool set_current_directory(std::string_view directory) {
+    return SetCurrentDirectoryA(std::string(directory).c_str()) != 0;
+}
+
+std::string current_directory() {
+    std::string buffer(kPathBuffer, '\0');
+    for (;;) {
+        const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length == 0) return {};
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length);
+    }
+}
+
+bool file_exists(std::string_view path) {
+    // The find functions take "*" and "?" as wildcards; a name with them
+    // names no file, but the search would report whatever matches.
+    if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
+    WIN32_FIND_DATAA found{};
+    const win32::FindHandle search(FindFirstFileA(std::string(path).c_str(), &found));
+    // Only the kind of entry decides: a file whose last-write time is out of
+    // range of a DOS date (before 1980, say) still exists.
+    return search.valid() && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace platform

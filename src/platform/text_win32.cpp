@@ -1,0 +1,150 @@
+// Text and locale services on Windows: the system's own ANSI functions, so
+// casing, comparison and console text follow the user's locale exactly.
+
+#include "platform/text.h"
+
+#include <array>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace platform {
+namespace {
+
+// LeadByte pairs of the ANSI code page; filled once, read only afterwards.
+class LeadBytes {
+public:
+    LeadBytes() {
+        if (GetSystemMetrics(SM_DBCSENABLED) == 0) return;
+        CPINFO info{};
+        if (!GetCPInfo(CP_ACP, &info)) return;
+        // Up to six pairs (first, last); a pair of zeros ends the list early
+        // and a pair whose last value is below its first adds nothing.
+        for (int pair = 0; pair + 1 < MAX_LEADBYTES; pair += 2) {
+            const unsigned first = info.LeadByte[pair];
+            const unsigned last = info.LeadByte[pair + 1];
+            if (first == 0 && last == 0) break;
+            for (unsigned c = first; c <= last; ++c) lead_[c] = true;
+        }
+    }
+    bool operator[](unsigned char c) const { return lead_[c]; }
+
+private:
+    std::array<bool, 256> lead_{};
+};
+
+const LeadBytes& lead_bytes() {
+    static const LeadBytes table;
+    return table;
+}
+
+// Fills the table while the process starts, before any caller can ask.
+[[maybe_unused]] const LeadBytes& lead_bytes_at_start = lead_bytes();
+
+// A non-null pointer for a possibly empty view: the A functions refuse null.
+const char* data_of(std::string_view text) { return text.empty() ? "" : text.data(); }
+
+// Applies CharUpperBuffA or CharLowerBuffA to the text, leaving double-byte
+// characters as they are, so that paths upper-case alike on every system:
+// Wine, for one, maps them through Unicode and changes full-width letters.
+// On single-byte code pages this is one call over the whole text.
+void map_single_byte_runs(std::string& text, DWORD(WINAPI* map)(LPSTR, DWORD)) {
+    std::size_t run = 0;
+    auto flush = [&](std::size_t end) {
+        if (end > run) map(text.data() + run, static_cast<DWORD>(end - run));
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (lead_bytes()[static_cast<unsigned char>(text[i])]) {
+            flush(i);
+            ++i;  // the trail byte belongs to the character
+            run = i + 1;
+        }
+    }
+    flush(text.size());
+}
+
+UINT win32_code_page(int code_page) { return code_page == 0 ? CP_ACP : static_cast<UINT>(code_page); }
+
+void require_code_page(int code_page) {
+    if (code_page != 0 && !IsValidCodePage(static_cast<UINT>(code_page)))
+        throw Exception("Code page " + std::to_string(code_page) + " is not supported");
+}
+
+}  // namespace
+
+int ansi_code_page() { return static_cast<int>(GetACP()); }
+
+std::string upper_case(std::string_view text) {
+    std::string result(text);
+    map_single_byte_runs(result, CharUpperBuffA);
+    return result;
+}
+
+std::string lower_case(std::string_view text) {
+    std::string result(text);
+    map_single_byte_runs(result, CharLowerBuffA);
+    return result;
+}
+
+unsigned char upper_case_byte(unsigned char c) {
+    return static_cast<unsigned char>(upper_case(std::string(1, static_cast<char>(c)))[0]);
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    // The locale's comparison also ignores characters such as the soft
+    // hyphen, so it finds "A\xADB" equal to "AB": two different directory
+    // names. Texts count as equal only when their upper-cased bytes agree too.
+    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, data_of(a), static_cast<int>(a.size()),
+                          data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL &&
+           upper_case(a) == upper_case(b);
+}
+
+bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }
+
+bool is_directory_separator(unsigned char c) { return c == '\\'; }
+
+bool is_path_separator(unsigned char c) { return is_directory_separator(c) || c == ':'; }
+
+std::string convert_code_page(std::string_view text, int from_code_page, int to_code_page) {
+    require_code_page(from_code_page);
+    require_code_page(to_code_page);
+    if (text.empty()) return {};
+    if (from_code_page == to_code_page) return std::string(text);
+    const UINT from = win32_code_page(from_code_page);
+    const UINT to = win32_code_page(to_code_page);
+
+    // Bytes that do not decode become U+FFFD, which no target code page but
+    // UTF-8 holds, so they come out as '?' like every other unmappable one.
+    const int wide_length = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide_length <= 0) throw Exception("Cannot convert text from code page " + std::to_string(from_code_page));
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), wide_length);
+
+    // No best fit: a character the target lacks becomes '?', it is never
+    // replaced by a look-alike.
+    const bool utf = to == CP_UTF8 || to == CP_UTF7;
+    const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* default_char = utf ? nullptr : "?";
+    const int length = WideCharToMultiByte(to, flags, wide.data(), wide_length, nullptr, 0, default_char, nullptr);
+    if (length <= 0) throw Exception("Cannot convert text to code page " + std::to_string(to_code_page));
+    std::string result(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(to, flags, wide.data(), wide_length, result.data(), length, default_char, nullptr);
+    return result;
+}
+
+bool code_page_supported(int code_page) {
+    return code_page == 0 || IsValidCodePage(static_cast<UINT>(code_page)) != 0;
+}
+
+std::string to_console(std::string_view ansi) {
+    std::string result(ansi);
+    if (!result.empty()) CharToOemBuffA(result.data(), result.data(), static_cast<DWORD>(result.size()));
+    return result;
+}
+
+std::string from_command_line(std::string_view argument) {
+    // The runtime hands main() its arguments in the ANSI code page already.
+    return std::string(argument);
+}
+
+}  // namespace platform

@@ -1,0 +1,93 @@
+#pragma once
+// Shared pieces of the Win32 implementation of the platform layer: the one
+// place that includes <windows.h>, the translation of an OS error into an
+// Exception, and move-only owners of kernel handles. Included only by the
+// *_win32.cpp files; nothing above platform/ sees it.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/exception.h"
+
+namespace platform::win32 {
+
+// The system's text for an error code (ANSI, in the user's language),
+// without the trailing line end and full stop.
+inline std::string error_text(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text;
+    if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+    if (buffer != nullptr) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
+                             text.back() == '.'))
+        text.pop_back();
+    if (text.empty()) text = "error " + std::to_string(code);
+    return text;
+}
+
+// Throws the Exception for a failed call on a file: what was tried, the
+// file, and the system's reason for the given error code.
+[[noreturn]] inline void fail(std::string_view action, std::string_view path, DWORD code) {
+    throw Exception(std::string(action) + " \"" + std::string(path) + "\": " + error_text(code));
+}
+
+[[noreturn]] inline void fail_last(std::string_view action, std::string_view path) {
+    fail(action, path, GetLastError());
+}
+
+// A zero-terminated copy of a text for the A functions of the API.
+inline std::string c_string(std::string_view text) { return std::string(text); }
+
+// Owns one handle and releases it with Close when it goes away.
+template <typename Traits>
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Traits::invalid())) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, Traits::invalid());
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != Traits::invalid(); }
+    void reset() {
+        if (valid()) Traits::close(std::exchange(handle_, Traits::invalid()));
+    }
+
+private:
+    HANDLE handle_ = Traits::invalid();
+};
+
+struct FileHandleTraits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE handle) { CloseHandle(handle); }
+};
+struct FindHandleTraits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE handle) { FindClose(handle); }
+};
+
+using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
+
+}  // namespace platform::win32

@@ -1,0 +1,186 @@
+// Cases of the platform contract that Windows defines: full paths against the
+// current directory, the OEM console, the title, message boxes and the
+// atomic replace. Those that the POSIX side promises as well run there too.
+
+#include "platform/cp1251.h"
+#include "platform/exception.h"
+#include "platform/file_system.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+#include "support/wine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
+namespace {
+
+using testing_support::ansi;
+using testing_support::fs_path;
+using testing_support::kSeparator;
+using testing_support::TempDir;
+
+class CurrentDirectoryGuard {
+public:
+    CurrentDirectoryGuard() : saved_(platform::current_directory()) {}
+    ~CurrentDirectoryGuard() { platform::set_current_directory(saved_); }
+
+private:
+    std::string saved_;
+};
+
+// Both platforms.
+
+TEST(EqualIgnoringCase, IgnoresNothingButCase) {
+    // Windows' locale comparison takes the soft hyphen (0xAD) for nothing;
+    // two directory names that differ by it are still two directories.
+    EXPECT_FALSE(platform::equal_ignoring_case("A\xAD" "B", "AB"));
+    EXPECT_FALSE(platform::equal_ignoring_case("A\x01", "A"));
+    EXPECT_FALSE(platform::equal_ignoring_case("DATA-1", "DATA1"));
+    for (int b = 1; b < 256; ++b) {
+        const std::string text(1, static_cast<char>(b));
+        EXPECT_TRUE(platform::equal_ignoring_case(text, platform::upper_case(text))) << "byte " << b;
+        EXPECT_TRUE(platform::equal_ignoring_case(platform::lower_case(text), text)) << "byte " << b;
+    }
+}
+
+TEST(FileExists, WildcardsNameNoFile) {
+    TempDir dir;
+    std::ofstream(fs_path(dir.file("a.db"))) << "x";
+    const std::string base = ansi(testing_support::utf8(dir.path())) + kSeparator;
+    EXPECT_TRUE(platform::file_exists(base + "a.db"));
+#ifdef _WIN32
+    EXPECT_TRUE(platform::file_exists(base + "A.DB")) << "Windows matches names whatever their case";
+#endif
+    EXPECT_FALSE(platform::file_exists(base + "*.db"));
+    EXPECT_FALSE(platform::file_exists(base + "?.db"));
+    EXPECT_FALSE(platform::file_exists(base + "a.db" + kSeparator)) << "a file is not a directory";
+}
+
+#ifdef _WIN32
+
+TEST(FileExistsWin32, AFileWhoseDateHasNoDosFormStillExists) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("OLD.DB"));
+    std::ofstream(fs_path(dir.file("OLD.DB"))) << "x";
+    // 1 January 1975: before the first DOS date.
+    SYSTEMTIME old{};
+    old.wYear = 1975;
+    old.wMonth = 1;
+    old.wDay = 1;
+    FILETIME time{};
+    ASSERT_TRUE(SystemTimeToFileTime(&old, &time));
+    {
+        const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const BOOL set = SetFileTime(file, nullptr, nullptr, &time);
+        CloseHandle(file);
+        ASSERT_TRUE(set);
+    }
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA(path.c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    FILETIME local{};
+    WORD date = 0, clock = 0;
+    ASSERT_TRUE(FileTimeToLocalFileTime(&found.ftLastWriteTime, &local));
+    EXPECT_FALSE(FileTimeToDosDateTime(&local, &date, &clock)) << "the date has no DOS form";
+    EXPECT_TRUE(platform::file_exists(path));
+}
+
+TEST(FullPathWin32, ResolvesAgainstTheCurrentDirectory) {
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    const std::string base = ansi(testing_support::utf8(dir.path()));
+    ASSERT_TRUE(platform::set_current_directory(base));
+    EXPECT_EQ(platform::current_directory(), base);
+    EXPECT_EQ(platform::full_path("x.dat"), base + "\\x.dat");
+    EXPECT_EQ(platform::full_path("..\\x.dat"), ansi(testing_support::utf8(dir.path().parent_path())) + "\\x.dat");
+    EXPECT_EQ(platform::full_path("DATA/A.DAT"), base + "\\DATA\\A.DAT");
+    EXPECT_EQ(platform::full_path("\\x.dat"), base.substr(0, 2) + "\\x.dat") << "the root of the current drive";
+    EXPECT_EQ(platform::full_path(cp1251("Путь\\Файл.dat")), base + cp1251("\\Путь\\Файл.dat"));
+}
+
+TEST(FullPathWin32, ResultsLongerThan259CharactersAreRefused) {
+    const std::string fits = "C:\\" + std::string(256, 'n');
+    EXPECT_EQ(platform::full_path(fits), fits);
+    EXPECT_EQ(platform::full_path(fits + "n"), "") << "a cut path would name another file";
+}
+
+TEST(ConsoleWin32, AnsiTextIsShownInTheOemCodePage) {
+    ASSERT_EQ(GetOEMCP(), 866u) << "runs with a Russian locale (ANSI 1251, OEM 866)";
+    EXPECT_EQ(platform::to_console(cp1251("Привет, Ёж")), "\x8F\xE0\xA8\xA2\xA5\xE2, \xF0\xA6");
+    EXPECT_EQ(platform::to_console("\xB2\xB3"), "??") << "the Ukrainian I has no 866 form";
+    EXPECT_EQ(platform::from_command_line(cp1251("Привет")), cp1251("Привет"));
+}
+
+TEST(ApplicationTitleWin32, IsTheExecutableNameCutAtItsFirstDot) {
+    // This executable is platform_test.exe.
+    EXPECT_EQ(platform::application_title(), "platform_test");
+}
+
+TEST(ErrorBoxWin32, WithoutADesktopTheMessageGoesToStandardError) {
+    if (!testing_support::running_under_wine() || std::getenv("DISPLAY") != nullptr)
+        GTEST_SKIP() << "with a desktop the box would wait for a user";
+    testing::internal::CaptureStderr();
+    platform::show_error_box(cp1251("Ошибка открытия файла C:\\T.DB"), cp1251("Ошибка"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              platform::to_console(cp1251("Ошибка: Ошибка открытия файла C:\\T.DB")) + "\n");
+}
+
+TEST(WriteFileAtomicallyWin32, KeepsTheHiddenAttribute) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("a.ini"));
+    std::ofstream(fs_path(dir.file("a.ini"))) << "old";
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    platform::write_file_atomically(path, "new");
+    EXPECT_EQ(platform::read_whole_file(path), "new");
+    EXPECT_NE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+TEST(WriteFileAtomicallyWin32, ReadOnlyTargetIsRefusedAndKept) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("a.ini"));
+    std::ofstream(fs_path(dir.file("a.ini"))) << "old";
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    try {
+        platform::write_file_atomically(path, "new");
+        ADD_FAILURE() << "a read-only file must not be replaced";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find(path), std::string::npos) << e.Message();
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(platform::read_whole_file(path), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
+TEST(ProfileWin32, CyrillicKeysMatchWhateverTheirCaseAsInWindows) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("case.ini"));
+    ASSERT_TRUE(platform::write_private_profile_string(cp1251("РАЗДЕЛ"), cp1251("КЛЮЧ").c_str(),
+                                                       "value", path));
+    char ours[16] = {};
+    EXPECT_EQ(platform::get_private_profile_string(cp1251("раздел"), cp1251("ключ").c_str(), "", ours,
+                                                   sizeof ours, path),
+              5u);
+    EXPECT_STREQ(ours, "value");
+    if (testing_support::running_under_wine())
+        GTEST_SKIP() << "Wine 8's GetPrivateProfileStringA folds ASCII letters only; Windows folds the whole code page";
+    char theirs[16] = {};
+    EXPECT_EQ(GetPrivateProfileStringA(cp1251("раздел").c_str(), cp1251("ключ").c_str(), "", theirs,
+                                       sizeof theirs, path.c_str()),
+              5u);
+    EXPECT_STREQ(theirs, "value");
+}
+
+#endif
+
+}  // namespace
