@@ -460,9 +460,11 @@ void Dataset::post() {
         freed_.clear();
         freed_numbers_.clear();
         locate_index_ = LocateIndex{};
+        index_file_.reset();
         try {
             file_ = std::make_unique<TableFile>(path(), true);
             index_loaded_ = false;  // read the .PX again: a failed write may have left it anywhere
+        index_file_.reset();
             loaded_ = false;
             chain_.clear();
             walker_ = std::make_unique<ChainWalker>(*file_);
@@ -554,7 +556,9 @@ void Dataset::write_index() {
         entries.push_back({b.record(0, h.record_size), b.number, static_cast<std::uint32_t>(b.count)});
     std::vector<std::uint8_t> index = build_primary_index(h, entries, index_image_);
     const bool exists = !index_image_.empty();
-    auto px = fs.open(index_path_, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
+    if (!index_file_)
+        index_file_ = fs.open(index_path_, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
+    platform::File* px = index_file_.get();
     // Only the blocks that differ from what the file holds are written.
     const std::size_t unit = 1024;
     bool changed = !exists;

@@ -102,6 +102,7 @@ private:
     std::vector<std::vector<std::uint8_t>> freed_;  // blocks that left the chain, written last
     std::vector<std::uint32_t> freed_numbers_;
     std::string index_path_;
+    std::unique_ptr<platform::File> index_file_;  // the .PX, open once the table is changed
     std::vector<std::uint8_t> index_image_;  // the .PX as last read or written
 };
 
