@@ -323,19 +323,20 @@ struct ProfileDocument::Section {
     }
 };
 
-ProfileDocument::ProfileDocument() : arena_(std::make_unique<Arena>()) {
+ProfileDocument::ProfileDocument()
+    : loaded_(std::make_unique<std::string>()), arena_(std::make_unique<Arena>()) {
     sections_.push_back(std::make_unique<Section>());
     sections_.back()->is_split = true;
 }
 
 ProfileDocument::ProfileDocument(std::string bytes) : ProfileDocument() {
     if (bytes.size() > kMaxText) throw Exception("INI text too large");
-    loaded_ = std::move(bytes);
-    loaded_used_ = loaded_.size();
-    const std::string_view text(loaded_);
+    *loaded_ = std::move(bytes);
+    loaded_used_ = loaded_->size();
+    const std::string_view text(*loaded_);
     Section* section = sections_.back().get();
     section->is_split = false;
-    section->raw = loaded_.data();
+    section->raw = text.data();
     std::size_t pos = 0;
     while (pos < text.size()) {
         const auto [length, ending] = line_at(text, pos);
@@ -343,18 +344,18 @@ ProfileDocument::ProfileDocument(std::string bytes) : ProfileDocument() {
         if (!content.empty() && content.front() == '[') {
             const std::size_t close = find_char(content.substr(1), ']');
             if (close != std::string_view::npos) {
-                section->raw_size = static_cast<std::size_t>(loaded_.data() + pos - section->raw);
+                section->raw_size = static_cast<std::size_t>(text.data() + pos - section->raw);
                 sections_.push_back(std::make_unique<Section>());
                 section = sections_.back().get();
                 section->has_header = true;
-                section->raw = loaded_.data() + pos;
+                section->raw = text.data() + pos;
                 section->folded_name = fold(content.substr(1, close));
                 first_section_.emplace(section->folded_name, section);
             }
         }
         pos += length + ending;
     }
-    section->raw_size = static_cast<std::size_t>(loaded_.data() + text.size() - section->raw);
+    section->raw_size = static_cast<std::size_t>(text.data() + text.size() - section->raw);
 }
 
 ProfileDocument::~ProfileDocument() = default;
@@ -431,7 +432,7 @@ std::vector<std::string> ProfileDocument::key_names(std::string_view section) co
 // Points the line at other bytes, keeping count of the loaded bytes in use.
 void ProfileDocument::place(Line& line, const char* data, std::size_t length, std::size_t ending) {
     const auto in_loaded = [this](const char* p) {
-        return !loaded_.empty() && p >= loaded_.data() && p < loaded_.data() + loaded_.size();
+        return p != nullptr && p >= loaded_->data() && p < loaded_->data() + loaded_->size();
     };
     if (in_loaded(line.data)) loaded_used_ -= std::size_t{line.length} + line.ending;
     line.data = length + ending == 0 ? nullptr : data;
@@ -451,11 +452,12 @@ void ProfileDocument::copy_to_arena(Line& line, std::string_view text, std::stri
 // it is not, so that a file whose sections were erased and written anew does
 // not sit in memory twice.
 void ProfileDocument::compact() {
-    if (loaded_.empty() || 2 * loaded_used_ > loaded_.size()) return;
-    std::string kept;
+    if (loaded_->empty() || 2 * loaded_used_ > loaded_->size()) return;
+    auto kept_text = std::make_unique<std::string>();
+    std::string& kept = *kept_text;
     kept.reserve(loaded_used_);
-    const char* begin = loaded_.data();
-    const char* end = begin + loaded_.size();
+    const char* begin = loaded_->data();
+    const char* end = begin + loaded_->size();
     for (const auto& section : sections_) {
         if (section->erased) continue;
         if (!section->is_split) {
@@ -471,8 +473,8 @@ void ProfileDocument::compact() {
             line.data = kept.data() + at;
         }
     }
-    loaded_ = std::move(kept);
-    loaded_used_ = loaded_.size();
+    loaded_ = std::move(kept_text);
+    loaded_used_ = loaded_->size();
 }
 
 void ProfileDocument::reserve(std::string_view section, std::size_t keys) {

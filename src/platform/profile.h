@@ -128,8 +128,10 @@ private:
 
     // The loaded bytes; lines of the file point into it until they change.
     // Once most of it is no longer used it is replaced by a copy of what is.
-    std::string loaded_;
-    std::size_t loaded_used_ = 0;  // bytes of loaded_ that some line still uses
+    // (Held by pointer: lines point into it, and a short string would move
+    // with the document.)
+    std::unique_ptr<std::string> loaded_;
+    std::size_t loaded_used_ = 0;  // bytes of *loaded_ that some line still uses
     std::unique_ptr<Arena> arena_;  // the bytes of changed and added lines
     std::vector<std::unique_ptr<Section>> sections_;  // [0]: lines before any header
     std::unordered_map<std::string, Section*> first_section_;  // folded name -> first live one

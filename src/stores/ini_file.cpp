@@ -107,6 +107,10 @@ void TIniFile::ReadSection(std::string_view section, std::vector<std::string>& k
     keys = file_.document().key_names(section);
 }
 
+void TIniFile::ReserveKeys(std::string_view section, std::size_t count) {
+    file_.document().reserve(section, count);
+}
+
 void TIniFile::EraseSection(std::string_view section) { file_.document().erase_section(section); }
 
 void TIniFile::UpdateFile() {
