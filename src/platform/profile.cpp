@@ -75,6 +75,13 @@ std::string profile_value_as_read(std::string_view raw) {
     return std::string(value);
 }
 
+bool profile_value_reads_back(std::string_view value) {
+    if (value.empty()) return true;
+    if (is_blank(value.front()) || is_blank(value.back())) return false;
+    return !(value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+             value.back() == value.front());
+}
+
 ProfileEntryProblem check_profile_entry(std::string_view key, std::string_view value) {
     if (has_line_break_or_zero(key)) return ProfileEntryProblem::line_break_in_key;
     const std::string_view trimmed = trim(key);
@@ -402,7 +409,20 @@ void ProfileDocument::split(Section& section) const {
 }
 
 ProfileDocument::Section* ProfileDocument::find_section(std::string_view section) const {
-    const auto found = first_section_.find(fold(section));
+    // Folded on the stack: looked up for every key written or read.
+    const std::string_view name = trim(section);
+    char buffer[256];
+    std::string long_name;
+    std::string_view folded;
+    if (name.size() <= sizeof buffer) {
+        std::size_t n = 0;
+        for_each_folded(name, [&](unsigned char b) { buffer[n++] = static_cast<char>(b); });
+        folded = std::string_view(buffer, n);
+    } else {
+        long_name = fold(name);
+        folded = long_name;
+    }
+    const auto found = first_section_.find(folded);
     if (found == first_section_.end()) return nullptr;
     split(*found->second);
     return found->second;

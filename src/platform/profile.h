@@ -54,6 +54,10 @@ enum class ProfileEntryProblem {
 };
 ProfileEntryProblem check_profile_entry(std::string_view key, std::string_view value);
 
+// True when a reader gets the value back exactly as written (no blanks at its
+// ends, no outer pair of quotes): profile_value_as_read(value) == value.
+bool profile_value_reads_back(std::string_view value);
+
 // True when a section name can be written as a header and read back.
 bool valid_profile_section(std::string_view section);
 
@@ -134,7 +138,14 @@ private:
     std::size_t loaded_used_ = 0;  // bytes of *loaded_ that some line still uses
     std::unique_ptr<Arena> arena_;  // the bytes of changed and added lines
     std::vector<std::unique_ptr<Section>> sections_;  // [0]: lines before any header
-    std::unordered_map<std::string, Section*> first_section_;  // folded name -> first live one
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    // folded name -> first live one
+    std::unordered_map<std::string, Section*, NameHash, std::equal_to<>> first_section_;
     std::unordered_map<std::string, std::size_t> reserved_;  // folded name -> keys expected
     bool modified_ = false;
 };

@@ -63,6 +63,12 @@ TEST(ProfileReading, ValuesAreTrimmedAndLoseOneOuterPairOfQuotes) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(platform::profile_value_as_read(c.raw), c.read) << "raw: " << c.raw;
+        EXPECT_EQ(platform::profile_value_reads_back(c.raw), std::string(c.raw) == c.read)
+            << "raw: " << c.raw;
+    }
+    for (const char* same : {"", "x", "a;b", "\"", "'a\"", "a \"b\" c", "\"a\" b"}) {
+        EXPECT_EQ(platform::profile_value_as_read(same), same);
+        EXPECT_TRUE(platform::profile_value_reads_back(same)) << "value: " << same;
     }
 }
 
