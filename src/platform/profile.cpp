@@ -292,11 +292,11 @@ class ProfileDocument::Arena {
 public:
     char* allocate(std::size_t n) {
         if (n > kBlock / 4) {
-            blocks_.push_back(std::make_unique<char[]>(n));
+            blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
             return blocks_.back().get();
         }
         if (n > left_) {
-            blocks_.push_back(std::make_unique<char[]>(kBlock));
+            blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
             next_ = blocks_.back().get();
             left_ = kBlock;
         }
@@ -452,7 +452,8 @@ std::vector<std::string> ProfileDocument::key_names(std::string_view section) co
 // Points the line at other bytes, keeping count of the loaded bytes in use.
 void ProfileDocument::place(Line& line, const char* data, std::size_t length, std::size_t ending) {
     const auto in_loaded = [this](const char* p) {
-        return p != nullptr && p >= loaded_->data() && p < loaded_->data() + loaded_->size();
+        const std::less<const char*> before;
+        return p != nullptr && !before(p, loaded_->data()) && before(p, loaded_->data() + loaded_->size());
     };
     if (in_loaded(line.data)) loaded_used_ -= std::size_t{line.length} + line.ending;
     line.data = length + ending == 0 ? nullptr : data;
@@ -487,7 +488,8 @@ void ProfileDocument::compact() {
             continue;
         }
         for (Line& line : section->lines) {
-            if (line.data < begin || line.data >= end) continue;
+            const std::less<const char*> before;
+            if (line.data == nullptr || before(line.data, begin) || !before(line.data, end)) continue;
             const std::size_t at = kept.size();
             kept.append(line.bytes());
             line.data = kept.data() + at;
