@@ -229,6 +229,14 @@ public:
         if (capacity > slots_.size()) rebuild(capacity);
     }
 
+    void prefetch(std::uint32_t hash) const {
+#if defined(__GNUC__) || defined(__clang__)
+        if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+#else
+        (void)hash;
+#endif
+    }
+
     template <class Matches>
     Slot* find(std::uint32_t hash, Matches matches) {
         if (slots_.empty()) return nullptr;
@@ -513,6 +521,12 @@ void ProfileDocument::reserve(std::string_view section, std::size_t keys) {
 
 void ProfileDocument::set_value(std::string_view section, std::string_view key,
                                 std::string_view value) {
+    // The key's slot is fetched into the cache while the texts are checked.
+    const std::string_view name = trim(key);
+    const std::uint32_t hash = folded_hash(name);
+    Section* target = find_section(section);
+    if (target != nullptr) target->keys.prefetch(hash);
+
     if (!valid_profile_section(section)) {
         throw Exception("Invalid INI section name \"" + std::string(section) + "\"");
     }
@@ -524,11 +538,8 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
         throw Exception("INI entry too large in section \"" + std::string(section) + "\"");
     }
     compact();
-    Section* target = find_section(section);
     if (target == nullptr) target = &append_section(section);
 
-    const std::string_view name = trim(key);
-    const std::uint32_t hash = folded_hash(name);
     if (KeyIndex::Slot* existing = target->find_key(name, hash)) {
         // Keep the key as spelled and the blanks around "=": only the value changes.
         Line& line = target->lines[existing->line];
