@@ -1,4 +1,6 @@
 #include "platform/profile.h"
+#include "platform/system.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -365,10 +367,10 @@ TEST_F(ProfileFunctions, SavingKeepsThePermissions) {
 }
 
 TEST_F(ProfileFunctions, ABareNameResolvesAgainstTheCurrentDirectory) {
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    const std::string previous = platform::current_directory();
+    platform::set_current_directory(platform::from_command_line(dir.path().string()));
     const bool written = write_private_profile_string("s", "k", "v", "bare.ini");
-    std::filesystem::current_path(previous);
+    platform::set_current_directory(previous);
     EXPECT_TRUE(written);
     EXPECT_EQ(read_bytes(dir.file("bare.ini")), "[s]\r\nk=v\r\n");
 }
