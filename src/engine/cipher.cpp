@@ -120,19 +120,73 @@ std::uint32_t password_checksum(std::string_view password) {
     return (high << 16) | low;
 }
 
+namespace {
+
+// A block is scrambled chunk by chunk with parameters a and b from the
+// checksum, c the chunk's index and d the block number. For one block, the
+// permutation y(x) = C[x] - d and the key byte A[x + a] ^ B[y + b] are the
+// same in every chunk; the last term C[y + c] = C[C[x] - (d - c)] depends on
+// (d - c) only, so it comes from one table built once.
+struct ChunkTerms {
+    std::array<std::array<std::uint8_t, kChunk>, 256> by_shift{};
+    ChunkTerms() {
+        for (unsigned e = 0; e < 256; ++e)
+            for (unsigned x = 0; x < kChunk; ++x) by_shift[e][x] = kTableC[(kTableC[x] - e) & 0xFF];
+    }
+};
+
+const ChunkTerms& chunk_terms() {
+    static const ChunkTerms terms;
+    return terms;
+}
+
+struct BlockKey {
+    std::uint8_t position[kChunk];
+    std::uint8_t key[kChunk];
+    unsigned d;
+
+    BlockKey(std::uint32_t checksum, std::uint32_t block_number) : d(block_number & 0xFF) {
+        const unsigned a = checksum & 0xFF;
+        const unsigned b = (checksum >> 8) & 0xFF;
+        for (unsigned x = 0; x < kChunk; ++x) {
+            const unsigned y = (kTableC[x] - d) & 0xFF;
+            position[x] = static_cast<std::uint8_t>(y);
+            key[x] = static_cast<std::uint8_t>(kTableA[(x + a) & 0xFF] ^ kTableB[(y + b) & 0xFF]);
+        }
+    }
+    const std::uint8_t* last_term(std::size_t chunk) const {
+        return chunk_terms().by_shift[(d - chunk) & 0xFF].data();
+    }
+};
+
+}  // namespace
+
 void encrypt_block(std::uint8_t* data, std::size_t size, std::uint32_t checksum,
                    std::uint32_t block_number) {
-    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk)
-        scramble_chunk(data + chunk * kChunk, checksum & 0xFF, (checksum >> 8) & 0xFF,
-                       static_cast<unsigned>(chunk), block_number & 0xFF);
+    const BlockKey k(checksum, block_number);
+    Chunk out;
+    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk) {
+        std::uint8_t* bytes = data + chunk * kChunk;
+        const std::uint8_t* term = k.last_term(chunk);
+        for (unsigned x = 0; x < kChunk; ++x)
+            out[k.position[x]] = static_cast<std::uint8_t>(bytes[x] ^ k.key[x] ^ term[x]);
+        std::memcpy(bytes, out.data(), kChunk);
+    }
 }
 
 void decrypt_block(std::uint8_t* data, std::size_t size, std::uint32_t checksum,
                    std::uint32_t block_number) {
-    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk)
-        unscramble_chunk(data + chunk * kChunk, checksum & 0xFF, (checksum >> 8) & 0xFF,
-                         static_cast<unsigned>(chunk), block_number & 0xFF);
+    const BlockKey k(checksum, block_number);
+    Chunk out;
+    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk) {
+        std::uint8_t* bytes = data + chunk * kChunk;
+        const std::uint8_t* term = k.last_term(chunk);
+        for (unsigned x = 0; x < kChunk; ++x)
+            out[x] = static_cast<std::uint8_t>(bytes[k.position[x]] ^ k.key[x] ^ term[x]);
+        std::memcpy(bytes, out.data(), kChunk);
+    }
 }
+
 
 void decrypt_memo(std::uint8_t* data, std::size_t size, std::uint32_t checksum) {
     const unsigned a = checksum & 0xFF;

@@ -67,6 +67,11 @@ std::string read_whole_file(const std::string& path) {
 }
 
 void write_file_atomically(const std::string& path, const std::string& bytes) {
+    write_stream_atomically(path, [&bytes](const ContentSink& sink) { sink(bytes); });
+}
+
+void write_stream_atomically(const std::string& path,
+                             const std::function<void(const ContentSink&)>& produce) {
     FileSystem& fs = file_system();
     static std::atomic<unsigned> counter{0};
     const std::string directory = directory_part(path);
@@ -74,7 +79,11 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
     fs.remove(temporary.path());
     {
         auto file = fs.open(temporary.path(), OpenMode::create_new);
-        file->write_at(0, bytes.data(), bytes.size());
+        std::uint64_t offset = 0;
+        produce([&file, &offset](std::string_view piece) {
+            file->write_at(offset, piece.data(), piece.size());
+            offset += piece.size();
+        });
         file->sync();
     }
     if (fs.kind(path) == FileKind::file) fs.copy_permissions(path, temporary.path());

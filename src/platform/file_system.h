@@ -11,8 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -94,5 +96,12 @@ std::string read_whole_file(const std::string& path);
 // the permissions of the existing file and renames it over `path`: the file
 // is always either its old or its new content.
 void write_file_atomically(const std::string& path, const std::string& bytes);
+// The same for content produced piece by piece, so that it need not be held
+// whole in memory: `produce` is called once and hands every piece, in order,
+// to the sink it is given. An exception from `produce` or from a write leaves
+// the file as it was.
+using ContentSink = std::function<void(std::string_view)>;
+void write_stream_atomically(const std::string& path,
+                             const std::function<void(const ContentSink&)>& produce);
 
 }  // namespace platform

@@ -25,6 +25,8 @@
 // when looking for ']' and '='.
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,13 +54,20 @@ enum class ProfileEntryProblem {
 };
 ProfileEntryProblem check_profile_entry(std::string_view key, std::string_view value);
 
+// True when a reader gets the value back exactly as written (no blanks at its
+// ends, no outer pair of quotes): profile_value_as_read(value) == value.
+bool profile_value_reads_back(std::string_view value);
+
 // True when a section name can be written as a header and read back.
 bool valid_profile_section(std::string_view section);
 
 class ProfileDocument {
 public:
     ProfileDocument();
-    explicit ProfileDocument(std::string_view bytes);
+    // Takes the file's bytes and keeps them: lines are read in place, and a
+    // section is split into lines only when it is first searched. Throws
+    // Exception for a text of 4 GiB or more.
+    explicit ProfileDocument(std::string bytes);
     ~ProfileDocument();
     ProfileDocument(ProfileDocument&&) noexcept;
     ProfileDocument& operator=(ProfileDocument&&) noexcept;
@@ -81,6 +90,11 @@ public:
     // the texts; the document is then unchanged.
     void set_value(std::string_view section, std::string_view key, std::string_view value);
 
+    // Makes room for `keys` more keys in the section (or in the section that
+    // a later set_value creates), so that adding them allocates no more than
+    // their text. Changes nothing in the text.
+    void reserve(std::string_view section, std::size_t keys);
+
     // Removes the first key of that name (its line and nothing else).
     void erase_key(std::string_view section, std::string_view key);
 
@@ -92,19 +106,47 @@ public:
     // True once an operation has changed the text.
     bool modified() const { return modified_; }
 
+    // The size of the text in bytes.
+    std::uint64_t size() const;
+
+    // Hands the text to `piece` in consecutive pieces, in order, until it
+    // returns false. Returns false when it was stopped that way.
+    bool visit(const std::function<bool(std::string_view)>& piece) const;
+
     // The whole file as bytes.
     std::string text() const;
 
 private:
     struct Line;
     struct Section;
+    class KeyIndex;
+    class Arena;
 
     Section* find_section(std::string_view section) const;
     Section& append_section(std::string_view section);
+    void split(Section& section) const;
     void end_last_line();
+    void place(Line& line, const char* data, std::size_t length, std::size_t ending);
+    void copy_to_arena(Line& line, std::string_view text, std::string_view ending);
+    void compact();
 
+    // The loaded bytes; lines of the file point into it until they change.
+    // Once most of it is no longer used it is replaced by a copy of what is.
+    // (Held by pointer: lines point into it, and a short string would move
+    // with the document.)
+    std::unique_ptr<std::string> loaded_;
+    std::size_t loaded_used_ = 0;  // bytes of *loaded_ that some line still uses
+    std::unique_ptr<Arena> arena_;  // the bytes of changed and added lines
     std::vector<std::unique_ptr<Section>> sections_;  // [0]: lines before any header
-    std::unordered_map<std::string, Section*> first_section_;  // folded name -> first live one
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    // folded name -> first live one
+    std::unordered_map<std::string, Section*, NameHash, std::equal_to<>> first_section_;
+    std::unordered_map<std::string, std::size_t> reserved_;  // folded name -> keys expected
     bool modified_ = false;
 };
 
@@ -122,7 +164,7 @@ public:
     ProfileDocument& document();
 
     // Writes the document back when it was modified and differs from what
-    // was loaded. Refuses (throws Exception) without touching the disk when
+    // the file holds. Refuses (throws Exception) without touching the disk when
     // the file exists but could not be read or is not writable; otherwise
     // the file is replaced atomically, keeping its permissions. Throws the
     // file system's Exception when the write fails; the file then keeps its
@@ -134,7 +176,6 @@ private:
 
     std::string path_;
     std::optional<ProfileDocument> document_;
-    std::string original_;
     bool existed_ = false;
     bool unreadable_ = false;
 };

@@ -38,6 +38,8 @@ void set_program_path(std::string_view argv0);
 std::string full_path(std::string_view path);
 
 // Makes a directory the process's current directory; false on failure.
+// The program changes its directory only through this function: the
+// directory's name is remembered until the next change.
 bool set_current_directory(std::string_view directory);
 std::string current_directory();
 

@@ -163,29 +163,23 @@ std::string application_title() {
     return name;
 }
 
+// The current directory's name, remembered between changes: paths are
+// expanded against it once per row of a table.
+std::string& remembered_directory() {
+    static std::string name;
+    return name;
+}
+
 std::string current_directory() {
-    // Path texts are expanded against the current directory once per row of
-    // a table: remember it, and ask the kernel for its name again only when
-    // the directory itself changed (anyone may have called chdir). The change
-    // time tells a directory from a new one that reuses its inode.
-    static std::string cached;
-    static struct stat cached_stat {};
-    struct stat here {};
-    const bool known = stat(".", &here) == 0;
-    if (known && !cached.empty() && here.st_dev == cached_stat.st_dev && here.st_ino == cached_stat.st_ino &&
-        here.st_ctim.tv_sec == cached_stat.st_ctim.tv_sec && here.st_ctim.tv_nsec == cached_stat.st_ctim.tv_nsec)
-        return cached;
+    std::string& remembered = remembered_directory();
+    if (!remembered.empty()) return remembered;
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
         if (errno != ERANGE) return std::string();
         buffer.resize(buffer.size() * 2);
     }
-    std::string name = from_native(buffer.data());
-    if (known) {
-        cached = name;
-        cached_stat = here;
-    }
-    return name;
+    remembered = from_native(buffer.data());
+    return remembered;
 }
 
 std::string full_path(std::string_view path) {
@@ -206,7 +200,9 @@ std::string full_path(std::string_view path) {
 
 bool set_current_directory(std::string_view directory) {
     if (directory.empty()) return false;
-    return chdir(to_native(directory).c_str()) == 0;
+    if (chdir(to_native(directory).c_str()) != 0) return false;
+    remembered_directory().clear();
+    return true;
 }
 
 bool file_exists(std::string_view path) {

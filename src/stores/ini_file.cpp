@@ -93,7 +93,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     if (problem != platform::ProfileEntryProblem::none) {
         throw Exception(refusal_message(fileName_, section, key, problem));
     }
-    if (platform::profile_value_as_read(value) == value) {
+    if (platform::profile_value_reads_back(value)) {
         file_.document().set_value(section, key, value);
     } else {
         std::string quoted;
@@ -105,6 +105,10 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
 
 void TIniFile::ReadSection(std::string_view section, std::vector<std::string>& keys) {
     keys = file_.document().key_names(section);
+}
+
+void TIniFile::ReserveKeys(std::string_view section, std::size_t count) {
+    file_.document().reserve(section, count);
 }
 
 void TIniFile::EraseSection(std::string_view section) { file_.document().erase_section(section); }

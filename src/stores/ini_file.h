@@ -5,6 +5,7 @@
 // never writes, so an operation that fails before UpdateFile leaves the file
 // exactly as it was.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,9 @@ public:
     // Empties the list, then appends the names of the section's keys in file
     // order. The whole list, however long.
     void ReadSection(std::string_view section, std::vector<std::string>& keys);
+
+    // Prepares for `count` more keys in the section; writes nothing.
+    void ReserveKeys(std::string_view section, std::size_t count);
 
     // Removes the section with all its keys.
     void EraseSection(std::string_view section);

@@ -97,6 +97,8 @@ void TDatFileStorageIni::WriteAll(const std::string& path, TDatFileDescList& lis
     if (!list.Items.empty()) {
         const std::string directory = DirectoryPart(path);
         EnterDirectory(directory);
+        ini.ReserveKeys(kNameSection, list.Items.size());
+        ini.ReserveKeys(kPathSection, list.Items.size());
         for (const auto& entry : list.Items) WriteKeys(ini, base, *entry);
     }
     ini.UpdateFile();

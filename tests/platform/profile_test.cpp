@@ -1,4 +1,6 @@
 #include "platform/profile.h"
+#include "platform/system.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -10,6 +12,7 @@
 #include <sstream>
 
 #include "platform/exception.h"
+#include "platform/file_system.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -62,6 +65,12 @@ TEST(ProfileReading, ValuesAreTrimmedAndLoseOneOuterPairOfQuotes) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(platform::profile_value_as_read(c.raw), c.read) << "raw: " << c.raw;
+        EXPECT_EQ(platform::profile_value_reads_back(c.raw), std::string(c.raw) == c.read)
+            << "raw: " << c.raw;
+    }
+    for (const char* same : {"", "x", "a;b", "\"", "'a\"", "a \"b\" c", "\"a\" b"}) {
+        EXPECT_EQ(platform::profile_value_as_read(same), same);
+        EXPECT_TRUE(platform::profile_value_reads_back(same)) << "value: " << same;
     }
 }
 
@@ -163,6 +172,76 @@ TEST(ProfileWriting, RefusesWhatWouldChangeTheStructure) {
     EXPECT_EQ(doc.text(), "[s]\r\n");
 }
 
+TEST(ProfileWriting, ErasedSectionsLeaveTheOtherLinesIntactWhenTheLoadedTextIsDropped) {
+    // Erasing NAME leaves most of the loaded text unused; the next write
+    // drops it and keeps copies of the lines still in use, both of a section
+    // already searched and of one never looked at.
+    const std::string head = "; top\r\n[keep]\r\n a = 1 \r\n\r\n";
+    std::string big = "[NAME]\r\n";
+    for (int i = 0; i < 200; ++i) big += "ID" + std::to_string(i) + "=a display name\r\n";
+    ProfileDocument doc(head + big + "[raw]\nx=2\n[NAME]\nID1=dup\n");
+    EXPECT_EQ(doc.value("keep", "a"), "1");
+    doc.erase_section("name");
+    doc.set_value("NAME", "ID1", "v");
+    EXPECT_EQ(doc.text(), head + "[raw]\nx=2\n[NAME]\r\nID1=v\r\n");
+    EXPECT_EQ(doc.value("raw", "X"), "2");
+    doc.set_value("keep", "A", "2");
+    doc.erase_key("raw", "x");
+    doc.set_value("raw", "y", "3");
+    EXPECT_EQ(doc.text(), "; top\r\n[keep]\r\n a = 2\r\n\r\n[raw]\ny=3\r\n[NAME]\r\nID1=v\r\n");
+    EXPECT_EQ(doc.key_names("keep"), std::vector<std::string>{"a"});
+}
+
+// The operating system's file system, counting renames; new files can be
+// made to fail on their second write.
+class WatchedFileSystem final : public platform::FileSystem {
+public:
+    int renames = 0;
+    bool fail_second_write = false;
+
+    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
+        auto file = os_.open(path, mode);
+        if (fail_second_write && mode == platform::OpenMode::create_new)
+            return std::make_unique<FailingFile>(std::move(file));
+        return file;
+    }
+    platform::FileKind kind(const std::string& path) override { return os_.kind(path); }
+    void rename(const std::string& from, const std::string& to) override {
+        ++renames;
+        os_.rename(from, to);
+    }
+    void remove(const std::string& path) override { os_.remove(path); }
+    void sync_directory(const std::string& directory) override { os_.sync_directory(directory); }
+    std::vector<std::string> list_directory(const std::string& directory) override {
+        return os_.list_directory(directory);
+    }
+    void copy_permissions(const std::string& from, const std::string& to) override {
+        os_.copy_permissions(from, to);
+    }
+
+private:
+    class FailingFile final : public platform::File {
+    public:
+        explicit FailingFile(std::unique_ptr<platform::File> file) : file_(std::move(file)) {}
+        std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+            return file_->read_at(offset, buffer, n);
+        }
+        void write_at(std::uint64_t offset, const void* data, std::size_t n) override {
+            if (++writes_ == 2) throw Exception("No space left on device");
+            file_->write_at(offset, data, n);
+        }
+        std::uint64_t size() override { return file_->size(); }
+        void truncate(std::uint64_t size) override { file_->truncate(size); }
+        void sync() override { file_->sync(); }
+
+    private:
+        std::unique_ptr<platform::File> file_;
+        int writes_ = 0;
+    };
+
+    platform::FileSystem& os_ = platform::os_file_system();
+};
+
 class ProfileFunctions : public ::testing::Test {
 protected:
     testing_support::TempDir dir;
@@ -224,6 +303,48 @@ TEST_F(ProfileFunctions, WriteFailuresLeaveEverythingAsItWas) {
         << "no temporary file may be left behind";
 }
 
+TEST_F(ProfileFunctions, OnlyATextThatDiffersFromTheFileIsWritten) {
+    write_bytes(file, "[s]\nk=1\n[T]\r\nj=2\r\n");
+    WatchedFileSystem watched;
+    platform::ScopedFileSystem scoped(watched);
+    {
+        platform::ProfileFile profile(file);
+        profile.document().erase_section("t");
+        profile.document().set_value("T", "j", "2");
+        profile.save();  // changed, and changed back: the same bytes
+        EXPECT_EQ(watched.renames, 0);
+        profile.document().set_value("t", "j", "3");  // same size, other bytes
+        profile.save();
+        EXPECT_EQ(watched.renames, 1);
+        EXPECT_EQ(read_bytes(file), "[s]\nk=1\n[T]\r\nj=3\r\n");
+        profile.save();
+        EXPECT_EQ(watched.renames, 1);
+    }
+    // A text equal to the loaded one, which the file no longer holds.
+    platform::ProfileFile profile(file);
+    profile.document().set_value("s", "k", "1");
+    write_bytes(file, "[s]\nk=0\n[T]\r\nj=3\r\n");
+    profile.document().set_value("t", "j", "4");
+    profile.document().set_value("t", "j", "3");
+    profile.save();
+    EXPECT_EQ(read_bytes(file), "[s]\nk=1\n[T]\r\nj=3\r\n");
+}
+
+TEST_F(ProfileFunctions, ASaveFailingPartWayThroughALargeFileLeavesTheOldOne) {
+    write_bytes(file, "[old]\r\nk=1\r\n");
+    WatchedFileSystem watched;
+    watched.fail_second_write = true;
+    platform::ScopedFileSystem scoped(watched);
+    platform::ProfileFile profile(file);
+    for (int i = 0; i < 60000; ++i) {  // a few MiB: written in several pieces
+        profile.document().set_value("NAME", "ID" + std::to_string(i), "a display name of some length");
+    }
+    EXPECT_THROW(profile.save(), Exception);
+    EXPECT_EQ(read_bytes(file), "[old]\r\nk=1\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+        << "no temporary file may be left behind";
+}
+
 TEST_F(ProfileFunctions, ReadOnlyFileIsNotReplaced) {
     if (running_as_root()) GTEST_SKIP() << "running as root: file permissions are not enforced";
     write_bytes(file, "[s]\nk=1\n");
@@ -246,10 +367,10 @@ TEST_F(ProfileFunctions, SavingKeepsThePermissions) {
 }
 
 TEST_F(ProfileFunctions, ABareNameResolvesAgainstTheCurrentDirectory) {
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    const std::string previous = platform::current_directory();
+    platform::set_current_directory(platform::from_command_line(dir.path().string()));
     const bool written = write_private_profile_string("s", "k", "v", "bare.ini");
-    std::filesystem::current_path(previous);
+    platform::set_current_directory(previous);
     EXPECT_TRUE(written);
     EXPECT_EQ(read_bytes(dir.file("bare.ini")), "[s]\r\nk=v\r\n");
 }

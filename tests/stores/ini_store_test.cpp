@@ -13,6 +13,8 @@
 #include "model/path_text.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "platform/system.h"
+#include "platform/text.h"
 #include "stores/ini_file.h"
 #include "support/temp_dir.h"
 
@@ -93,13 +95,19 @@ TDatFileDesc& add(TDatFileDescList& list, const std::string& id, const std::stri
     return entry;
 }
 
+// The program changes its directory only through the platform layer, which
+// remembers the directory's name; tests do the same.
+void enter(const fs::path& directory) {
+    platform::set_current_directory(platform::from_command_line(directory.string()));
+}
+
 class IniStore : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directory(dir.path() / "WORK");
-        fs::current_path(dir.path());
+        enter(dir.path());
     }
-    void TearDown() override { fs::current_path(previous); }
+    void TearDown() override { enter(previous); }
 
     // The file after WriteAll of the list.
     std::string written(TDatFileDescList& list) {
@@ -126,7 +134,7 @@ TEST_F(IniStore, WritesTheExampleTableAndReadsItBack) {
               "[PATH]\r\nAB=..\\DATA\\AB.DAT\r\nCD=LIB\\CD.DAT\r\nEF=D:\\OLD\\EF.DAT\r\nGH=GH\r\n");
     EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(work).parent_path())) << "WriteAll enters the INI file's directory";
 
-    fs::current_path(dir.path());
+    enter(dir.path());
     TDatFileDescList read;
     store.ReadAll(ini, read);
     ASSERT_EQ(read.Count(), 4);
@@ -159,7 +167,7 @@ TEST_F(IniStore, ReadsWhatIsThereAndFillsWhatIsNot) {
     EXPECT_EQ(list.Item(2).Id, "AB");
 
     TDatFileDesc entry;
-    fs::current_path(dir.path());
+    enter(dir.path());
     store.ReadEntry(ini, "ab", entry);
     EXPECT_EQ(entry.Id, "AB");
     EXPECT_EQ(entry.Name, "Accounts");
@@ -187,7 +195,7 @@ TEST_F(IniStore, WriteAllReplacesItsSectionsAndKeepsEveryOtherByte) {
     EXPECT_EQ(written(list), head + "[Other]\nx=1\n[NAME]\r\nAB=second\r\n[PATH]\r\nAB=B.DAT\r\n");
 
     TDatFileDescList empty;
-    fs::current_path(dir.path());
+    enter(dir.path());
     EXPECT_EQ(written(empty), head + "[Other]\nx=1\n");
     EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.path())) << "an empty list changes no directory";
 
