@@ -12,8 +12,8 @@
 
 namespace bench {
 
-void bulk_table(const std::string& path, const engine::TableSpec& spec, int rows, const RowMaker& make_row) {
-    engine::create_table(path, spec);
+void bulk_table(const std::string& path, const engine::TableSpec& definition, int rows, const RowMaker& make_row) {
+    engine::create_table(path, definition);
     // The first record and row count of every block, for the primary index.
     std::vector<std::vector<std::uint8_t>> first_records;
     std::vector<std::uint32_t> counts;
@@ -23,11 +23,11 @@ void bulk_table(const std::string& path, const engine::TableSpec& spec, int rows
         const std::size_t per_block = h.records_per_block();
         std::vector<std::size_t> offsets;
         std::size_t offset = 0;
-        for (const auto& field : spec.fields) {
+        for (const auto& field : definition.fields) {
             offsets.push_back(offset);
             offset += static_cast<std::size_t>(field.size);
         }
-        std::vector<std::string> values(spec.fields.size());
+        std::vector<std::string> values(definition.fields.size());
         std::vector<std::uint8_t> block(h.block_size);
         std::uint32_t count_blocks = 0;
         for (int done = 0; done < rows;) {
@@ -38,9 +38,9 @@ void bulk_table(const std::string& path, const engine::TableSpec& spec, int rows
                 for (auto& v : values) v.clear();
                 make_row(done, values);
                 for (std::size_t f = 0; f < values.size(); ++f) {
-                    const std::string text = platform::convert_code_page(values[f], 0, spec.code_page);
+                    const std::string text = platform::convert_code_page(values[f], 0, definition.code_page);
                     std::memcpy(record + offsets[f], text.data(),
-                                std::min(text.size(), static_cast<std::size_t>(spec.fields[f].size)));
+                                std::min(text.size(), static_cast<std::size_t>(definition.fields[f].size)));
                 }
             }
             ++count_blocks;
@@ -61,7 +61,7 @@ void bulk_table(const std::string& path, const engine::TableSpec& spec, int rows
         file.write_header();
         file.file().sync();
 
-        if (spec.key_fields > 0) {
+        if (definition.key_fields > 0) {
             std::vector<engine::IndexEntry> entries;
             for (std::size_t b = 0; b < first_records.size(); ++b)
                 entries.push_back({first_records[b].data(), static_cast<std::uint32_t>(b + 1), counts[b]});

@@ -15,6 +15,6 @@ using RowMaker = std::function<void(int index, std::vector<std::string>& values)
 
 // Creates the table and loads `rows` rows. For keyed tables the rows must
 // come in key order; the primary index is built to match.
-void bulk_table(const std::string& path, const engine::TableSpec& spec, int rows, const RowMaker& make_row);
+void bulk_table(const std::string& path, const engine::TableSpec& definition, int rows, const RowMaker& make_row);
 
 }  // namespace bench

@@ -66,7 +66,7 @@ void make_row(int i, std::vector<std::string>& v) {
     }
 }
 
-engine::TableSpec spec(bool description, int rows) {
+engine::TableSpec definition(bool description, int rows) {
     engine::TableSpec s;
     s.fields = {{"MASTER_ID", 'A', 16}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 100}};
     if (description) s.fields.push_back({"DESCRIPTION", 'A', 255});
@@ -82,7 +82,7 @@ int main(int argc, char* argv[]) {
     namespace fs = std::filesystem;
     if (argc == 4 && std::string(argv[1]) == "make") {
         const int rows = std::atoi(argv[3]);
-        bench::bulk_table(platform::from_command_line(argv[2]), spec(true, rows), rows, make_row);
+        bench::bulk_table(platform::from_command_line(argv[2]), definition(true, rows), rows, make_row);
         return 0;
     }
     const fs::path self = fs::canonical("/proc/self/exe");
@@ -95,7 +95,7 @@ int main(int argc, char* argv[]) {
 
     for (int rows : {1000, 100000, 1000000}) {
         const std::string steady = (dir / ("T" + std::to_string(rows) + ".DB")).string();
-        bench::bulk_table(steady, spec(true, rows), rows, make_row);
+        bench::bulk_table(steady, definition(true, rows), rows, make_row);
         std::vector<Measure> measures;
         for (int r = 0; r < runs; ++r) measures.push_back(run_process(executable, steady));
         std::sort(measures.begin(), measures.end(), [](auto& a, auto& b) { return a.seconds < b.seconds; });
@@ -108,7 +108,7 @@ int main(int argc, char* argv[]) {
 
         // The first run over a table without DESCRIPTION also upgrades it.
         const std::string old = (dir / ("U" + std::to_string(rows) + ".DB")).string();
-        bench::bulk_table(old, spec(false, rows), rows, make_row);
+        bench::bulk_table(old, definition(false, rows), rows, make_row);
         const Measure upgrade = run_process(executable, old);
         std::printf("%8d rows, first run with the upgrade: %.3f s, peak %.1f MB, exit %d\n", rows, upgrade.seconds,
                     upgrade.peak_kb / 1024.0, upgrade.status);

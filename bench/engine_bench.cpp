@@ -7,11 +7,8 @@
 //    (target: under 1 s); also with flushes turned off, to show the engine's
 //    own cost apart from the disk's.
 
-#include "engine/bytes.h"
-#include "engine/cipher.h"
+#include "bench/bulk_table.h"
 #include "engine/engine.h"
-#include "engine/format.h"
-#include "engine/table_file.h"
 #include "platform/file_system.h"
 
 #if !defined(_WIN32)
@@ -44,48 +41,25 @@ long max_rss_mb() {
 }
 
 engine::TableSpec path_table(bool keyed, const std::string& password) {
-    engine::TableSpec spec;
-    spec.fields = {{"MASTER_ID", 'A', 20}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 120}};
-    spec.key_fields = keyed ? 1 : 0;
-    spec.password = password;
-    return spec;
+    engine::TableSpec definition;
+    definition.fields = {{"MASTER_ID", 'A', 20}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 120}};
+    definition.key_fields = keyed ? 1 : 0;
+    definition.password = password;
+    return definition;
 }
 
-// Fills a new table with `rows` rows in key order, block by block (a bulk
-// load; the engine itself has no bulk insert).
+// Fills a new table with `rows` rows in key order, block by block.
 void bulk_table(const std::string& path, bool keyed, const std::string& password, int rows,
                 int block_kb) {
-    engine::TableSpec spec = path_table(keyed, password);
-    spec.block_size_kb = block_kb;  // 1,000,000 rows of 200 bytes need 4 KB blocks (65535 at most)
-    engine::create_table(path, spec);
-    engine::TableFile file(path, true);
-    engine::TableHeader& h = file.header();
-    const std::size_t per_block = h.records_per_block();
-    std::vector<std::uint8_t> block(h.block_size);
-    std::uint32_t blocks = 0;
-    for (int done = 0; done < rows;) {
-        std::fill(block.begin(), block.end(), 0);
-        const std::size_t count = std::min<std::size_t>(per_block, static_cast<std::size_t>(rows - done));
-        for (std::size_t i = 0; i < count; ++i, ++done) {
-            std::uint8_t* r = block.data() + engine::kBlockHeaderSize + i * h.record_size;
-            std::snprintf(reinterpret_cast<char*>(r), 20, "ID%09d", done);
-            std::snprintf(reinterpret_cast<char*>(r + 20), 60, "Name of row %d", done);
-            std::snprintf(reinterpret_cast<char*>(r + 80), 120, "C:\\DATA\\FILES\\%d.DAT", done);
-        }
-        ++blocks;
-        engine::BlockInfo info;
-        info.next = done < rows ? blocks + 1 : 0;
-        info.previous = blocks - 1;
-        info.count = count;
-        engine::store_block_info(h, block.data(), info);
-        h.file_blocks = blocks;
-        file.write_block(blocks, block.data());
-    }
-    h.records = static_cast<std::uint32_t>(rows);
-    h.first_block = blocks > 0 ? 1 : 0;
-    h.last_block = blocks;
-    file.write_header();
-    file.file().sync();
+    engine::TableSpec definition = path_table(keyed, password);
+    definition.block_size_kb = block_kb;  // 1,000,000 rows of 200 bytes need 4 KB blocks (65535 at most)
+    bench::bulk_table(path, definition, rows, [](int i, std::vector<std::string>& values) {
+        char text[32];
+        std::snprintf(text, sizeof text, "ID%09d", i);
+        values[0] = text;
+        values[1] = "Name of row " + std::to_string(i);
+        values[2] = "C:\\DATA\\FILES\\" + std::to_string(i) + ".DAT";
+    });
 }
 
 // A file system that forwards everything but makes flushes free, to show

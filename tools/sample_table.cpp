@@ -35,12 +35,12 @@ struct Row {
 
 void create(const std::string& directory) {
     const std::string path = directory + "/PATHS.DB";
-    engine::TableSpec spec;
-    spec.fields = {{"MASTER_ID", 'A', 8}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 128}};
-    spec.key_fields = 1;
-    spec.code_page = 1251;
-    spec.password = kPassword;
-    engine::create_table(path, spec);
+    engine::TableSpec definition;
+    definition.fields = {{"MASTER_ID", 'A', 8}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 128}};
+    definition.key_fields = 1;
+    definition.code_page = 1251;
+    definition.password = kPassword;
+    engine::create_table(path, definition);
 
     const Row rows[] = {
         {"AB", "Лицевые счета", "..\\DATA\\AB.DAT"},

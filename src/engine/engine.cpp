@@ -268,36 +268,36 @@ void Table::empty_table() {
 
 // ---- Creating tables ----
 
-void create_table(const std::string& path, const TableSpec& spec) {
+void create_table(const std::string& path, const TableSpec& definition) {
     HeaderLayout layout;
-    switch (spec.level) {
+    switch (definition.level) {
     case 3: layout.version = 3; break;
     case 4: layout.version = 4; break;
     case 5: layout.version = 11; break;
     case 7: layout.version = 12; break;
-    default: throw Exception("Unknown table level " + std::to_string(spec.level));
+    default: throw Exception("Unknown table level " + std::to_string(definition.level));
     }
-    if (spec.fields.empty() || spec.fields.size() > 255)
+    if (definition.fields.empty() || definition.fields.size() > 255)
         throw Exception("A table needs 1 to 255 columns");
-    if (spec.key_fields < 0 || static_cast<std::size_t>(spec.key_fields) > spec.fields.size())
-        throw Exception("The key cannot have " + std::to_string(spec.key_fields) + " columns");
-    if (spec.block_size_kb < 1 || spec.block_size_kb > 32)
-        throw Exception("Block size " + std::to_string(spec.block_size_kb) + " KB is out of range");
-    if (spec.password.size() > Session::kMaxPasswordLength)
+    if (definition.key_fields < 0 || static_cast<std::size_t>(definition.key_fields) > definition.fields.size())
+        throw Exception("The key cannot have " + std::to_string(definition.key_fields) + " columns");
+    if (definition.block_size_kb < 1 || definition.block_size_kb > 32)
+        throw Exception("Block size " + std::to_string(definition.block_size_kb) + " KB is out of range");
+    if (definition.password.size() > Session::kMaxPasswordLength)
         throw Exception("A password is limited to " + std::to_string(Session::kMaxPasswordLength) +
                         " characters");
-    if (spec.level < 5 && spec.code_page != 437 && spec.code_page != 1251 && spec.code_page != 866)
+    if (definition.level < 5 && definition.code_page != 437 && definition.code_page != 1251 && definition.code_page != 866)
         throw Exception("Tables of level 3 and 3.5 store no code page");
-    layout.file_type = spec.key_fields > 0 ? kKeyedTable : kUnkeyedTable;
-    layout.block_size = static_cast<std::size_t>(spec.block_size_kb) * 1024;
-    layout.key_fields = static_cast<std::size_t>(spec.key_fields);
-    layout.code_page = spec.code_page;
-    sort_order_for_code_page(spec.code_page, layout.sort_order, layout.sort_order_id);
-    layout.checksum = cipher::password_checksum(spec.password);
+    layout.file_type = definition.key_fields > 0 ? kKeyedTable : kUnkeyedTable;
+    layout.block_size = static_cast<std::size_t>(definition.block_size_kb) * 1024;
+    layout.key_fields = static_cast<std::size_t>(definition.key_fields);
+    layout.code_page = definition.code_page;
+    sort_order_for_code_page(definition.code_page, layout.sort_order, layout.sort_order_id);
+    layout.checksum = cipher::password_checksum(definition.password);
     std::size_t record_size = 0;
-    for (const FieldSpec& s : spec.fields) {
+    for (const FieldSpec& s : definition.fields) {
         FieldDef f;
-        f.name = platform::convert_code_page(s.name, 0, spec.code_page);
+        f.name = platform::convert_code_page(s.name, 0, definition.code_page);
         if (f.name.empty() || f.name.size() > 25)
             throw Exception("Column name '" + s.name + "' must have 1 to 25 characters");
         switch (s.type) {
@@ -332,7 +332,7 @@ void create_table(const std::string& path, const TableSpec& spec) {
         layout.fields.push_back(f);
     }
     if (record_size > layout.block_size - kBlockHeaderSize)
-        throw Exception("The record does not fit a block of " + std::to_string(spec.block_size_kb) + " KB");
+        throw Exception("The record does not fit a block of " + std::to_string(definition.block_size_kb) + " KB");
     std::string name = path.substr(directory_of(path).size());
     layout.table_name = name;
 

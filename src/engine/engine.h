@@ -167,6 +167,6 @@ struct TableSpec {
 
 // Creates a new, empty table (and its empty .PX when keyed), replacing
 // existing files of that name. Throws Exception.
-void create_table(const std::string& path, const TableSpec& spec);
+void create_table(const std::string& path, const TableSpec& definition);
 
 }  // namespace engine

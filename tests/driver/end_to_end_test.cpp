@@ -65,13 +65,13 @@ struct TableOptions {
 
 void make_table(const fs::path& path, const std::vector<Row>& rows, const TableOptions& options = {}) {
     const std::string ansi_path = platform::from_command_line(path.string());
-    engine::TableSpec spec;
-    spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 60}};
-    if (options.with_file_column) spec.fields.push_back({"MASTER_FILE", 'A', 120});
-    spec.key_fields = options.keyed ? 1 : 0;
-    spec.code_page = options.code_page;
-    spec.password = options.password;
-    engine::create_table(ansi_path, spec);
+    engine::TableSpec definition;
+    definition.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 60}};
+    if (options.with_file_column) definition.fields.push_back({"MASTER_FILE", 'A', 120});
+    definition.key_fields = options.keyed ? 1 : 0;
+    definition.code_page = options.code_page;
+    definition.password = options.password;
+    engine::create_table(ansi_path, definition);
     if (!options.password.empty()) engine::Session::instance().add_password(options.password);
     {
         engine::Table table;

@@ -15,26 +15,26 @@ using engine_test::read_all;
 using Rows = std::vector<std::vector<std::string>>;
 
 engine::TableSpec all_types_spec(int level) {
-    engine::TableSpec spec;
-    spec.level = level;
-    spec.fields = {{"Name", 'A', 12}, {"Short", 'S', 0}, {"Long", 'I', 0},  {"Number", 'N', 0},
+    engine::TableSpec definition;
+    definition.level = level;
+    definition.fields = {{"Name", 'A', 12}, {"Short", 'S', 0}, {"Long", 'I', 0},  {"Number", 'N', 0},
                    {"Money", '$', 0}, {"Date", 'D', 0},  {"Flag", 'L', 0}};
     if (level >= 5) {
-        spec.fields.push_back({"Time", 'T', 0});
-        spec.fields.push_back({"Stamp", '@', 0});
-        spec.fields.push_back({"Counter", '+', 0});
-        spec.fields.push_back({"Amount", '#', 2});
+        definition.fields.push_back({"Time", 'T', 0});
+        definition.fields.push_back({"Stamp", '@', 0});
+        definition.fields.push_back({"Counter", '+', 0});
+        definition.fields.push_back({"Amount", '#', 2});
     }
-    return spec;
+    return definition;
 }
 
 TEST(Read, EveryTypeRoundTripsAsTextAtEveryLevel) {
     for (int level : {3, 4, 5, 7}) {
         testing_support::TempDir dir;
         const std::string path = dir.file("TYPES.DB");
-        engine::TableSpec spec = all_types_spec(level);
-        spec.code_page = 1251;
-        engine::create_table(path, spec);
+        engine::TableSpec definition = all_types_spec(level);
+        definition.code_page = 1251;
+        engine::create_table(path, definition);
         Rows expected = {{engine_test::ansi("Ёжик"), "-12", "123456", "3.25", "-0.5", "29.02.2024", "True"},
                          {"", "", "", "", "", "", ""},
                          {"z", "32767", "-2147483647", "1e+300", "0", "01.01.0001", "False"}};
@@ -61,12 +61,12 @@ TEST(Read, TablesWeWriteReadTheSameThroughPxlib) {
     for (int level : {3, 4, 5, 7}) {
         testing_support::TempDir dir;
         const std::string path = dir.file("OURS.DB");
-        engine::TableSpec spec = all_types_spec(level);
-        spec.fields.resize(7);
-        spec.password = "Secret7";
-        spec.code_page = 866;
-        spec.key_fields = level % 2;  // keyed at levels 3 and 5 and 7, unkeyed at 3.5
-        engine::create_table(path, spec);
+        engine::TableSpec definition = all_types_spec(level);
+        definition.fields.resize(7);
+        definition.password = "Secret7";
+        definition.code_page = 866;
+        definition.key_fields = level % 2;  // keyed at levels 3 and 5 and 7, unkeyed at 3.5
+        engine::create_table(path, definition);
         {
             engine::Table table;
             table.set_table_name(path);
@@ -80,10 +80,10 @@ TEST(Read, TablesWeWriteReadTheSameThroughPxlib) {
         EXPECT_EQ(theirs.checksum, static_cast<long>(engine_test::px_passwd_checksum("Secret7")));
         EXPECT_EQ(theirs.rows, read_all(path)) << "level " << level;
         EXPECT_EQ(theirs.rows.size(), 300u);
-        ASSERT_EQ(theirs.fields.size(), spec.fields.size());
-        for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-            EXPECT_EQ(theirs.fields[i].name, spec.fields[i].name);
-            EXPECT_EQ(theirs.fields[i].type, spec.fields[i].type);
+        ASSERT_EQ(theirs.fields.size(), definition.fields.size());
+        for (std::size_t i = 0; i < definition.fields.size(); ++i) {
+            EXPECT_EQ(theirs.fields[i].name, definition.fields[i].name);
+            EXPECT_EQ(theirs.fields[i].type, definition.fields[i].type);
         }
     }
 }
@@ -174,10 +174,10 @@ TEST(Read, ValuesAreConvertedFromTheTablesCodePageAndCutToWidth) {
     testing_support::TempDir dir;
     for (int code_page : {1251, 866}) {
         const std::string path = dir.file("CP" + std::to_string(code_page) + ".DB");
-        engine::TableSpec spec;
-        spec.code_page = code_page;
-        spec.fields = {{engine_test::ansi("Имя"), 'A', 5}};
-        engine::create_table(path, spec);
+        engine::TableSpec definition;
+        definition.code_page = code_page;
+        definition.fields = {{engine_test::ansi("Имя"), 'A', 5}};
+        engine::create_table(path, definition);
         {
             engine::Table table;
             table.set_table_name(path);

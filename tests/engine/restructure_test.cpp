@@ -41,11 +41,11 @@ TEST(Restructure, KeepsRowsOrderLevelCodePagePasswordAndKey) {
     for (int level : {3, 4, 5, 7}) {
         testing_support::TempDir dir;
         const std::string path = dir.file("T.DB");
-        engine::TableSpec spec = engine_test::path_table_spec(true, level >= 5 ? "TRAX_OPR" : "");
-        spec.level = level;
-        spec.code_page = level >= 5 ? 1251 : 866;
+        engine::TableSpec definition = engine_test::path_table_spec(true, level >= 5 ? "TRAX_OPR" : "");
+        definition.level = level;
+        definition.code_page = level >= 5 ? 1251 : 866;
         engine_test::ScopedPassword password("TRAX_OPR");
-        engine::create_table(path, spec);
+        engine::create_table(path, definition);
         fill(path, 120);
         const Rows before = read_all(path);
         const std::string old_header = file_bytes(path).substr(0, 0x78);
@@ -72,9 +72,9 @@ TEST(Restructure, KeepsRowsOrderLevelCodePagePasswordAndKey) {
 TEST(Restructure, GrowsTheBlockOnlyWhenTheRecordNoLongerFits) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
-    engine::TableSpec spec = engine_test::path_table_spec(false);
-    spec.block_size_kb = 1;
-    engine::create_table(path, spec);
+    engine::TableSpec definition = engine_test::path_table_spec(false);
+    definition.block_size_kb = 1;
+    engine::create_table(path, definition);
     fill(path, 30);
     add_description(path);
     EXPECT_EQ(file_bytes(path)[0x05], 1);  // 200 + 255 bytes still fit 1 KB

@@ -30,11 +30,11 @@ std::string file_bytes(const std::string& path) {
 }
 
 engine::TableSpec path_table_spec(bool keyed, const std::string& password) {
-    engine::TableSpec spec;
-    spec.fields = {{"MASTER_ID", 'A', 20}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 120}};
-    spec.key_fields = keyed ? 1 : 0;
-    spec.password = password;
-    return spec;
+    engine::TableSpec definition;
+    definition.fields = {{"MASTER_ID", 'A', 20}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 120}};
+    definition.key_fields = keyed ? 1 : 0;
+    definition.password = password;
+    return definition;
 }
 
 void insert_row(engine::Table& table, const std::vector<std::string>& values) {

@@ -84,9 +84,9 @@ void expect_index_matches(const std::string& db_path, const std::string& px_path
 TEST(Write, KeyedInsertsFollowCyrillicOrderAndKeepTheIndex) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
-    engine::TableSpec spec = engine_test::path_table_spec(true);
-    spec.block_size_kb = 1;
-    engine::create_table(path, spec);
+    engine::TableSpec definition = engine_test::path_table_spec(true);
+    definition.block_size_kb = 1;
+    engine::create_table(path, definition);
     std::vector<std::string> keys;
     std::mt19937 random(5);
     const std::string letters = ansi("абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗabcXYZ019 ");
@@ -198,9 +198,9 @@ TEST(Write, LocateEditAndPostInPlace) {
 TEST(Write, EmptyTableKeepsStructurePasswordAndCodePage) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
-    engine::TableSpec spec = engine_test::path_table_spec(true, "pw");
-    spec.code_page = 866;
-    engine::create_table(path, spec);
+    engine::TableSpec definition = engine_test::path_table_spec(true, "pw");
+    definition.code_page = 866;
+    engine::create_table(path, definition);
     engine_test::ScopedPassword password("pw");
     {
         engine::Table table;
@@ -276,10 +276,10 @@ TEST(Write, UnkeyedInsertsAppendInOrder) {
 TEST(Write, AFailedPostNeverDamagesTheTable) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
-    engine::TableSpec spec = engine_test::path_table_spec(true, "pw");
-    spec.block_size_kb = 1;
+    engine::TableSpec definition = engine_test::path_table_spec(true, "pw");
+    definition.block_size_kb = 1;
     engine_test::ScopedPassword password("pw");
-    engine::create_table(path, spec);
+    engine::create_table(path, definition);
     {
         engine::Table table;
         table.set_table_name(path);
@@ -325,9 +325,9 @@ TEST(Write, AFailedPostNeverDamagesTheTable) {
 TEST(Write, ACrashDuringAPostLosesAtMostThatPost) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
-    engine::TableSpec spec = engine_test::path_table_spec(true);
-    spec.block_size_kb = 1;
-    engine::create_table(path, spec);
+    engine::TableSpec definition = engine_test::path_table_spec(true);
+    definition.block_size_kb = 1;
+    engine::create_table(path, definition);
     {
         engine::Table table;
         table.set_table_name(path);

@@ -45,12 +45,12 @@ protected:
     std::string make_table(const std::string& name, const std::vector<Row>& rows, bool description = false,
                            const std::string& password = kPassword) {
         const std::string path = dir_ + kSep + name;
-        engine::TableSpec spec;
-        spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}, {"MASTER_FILE", 'A', 80}};
-        if (description) spec.fields.push_back({"Description", 'A', 255});
-        spec.key_fields = 1;
-        spec.password = password;
-        engine::create_table(path, spec);
+        engine::TableSpec definition;
+        definition.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}, {"MASTER_FILE", 'A', 80}};
+        if (description) definition.fields.push_back({"Description", 'A', 255});
+        definition.key_fields = 1;
+        definition.password = password;
+        engine::create_table(path, definition);
         if (!password.empty()) engine::Session::instance().add_password(password);
         {
             engine::Table table;
@@ -167,10 +167,10 @@ TEST_F(TableStoreTest, FailedCheckIsShownAndThenRaised) {
 
 TEST_F(TableStoreTest, MissingColumnLeavesAnEmptyEntryAndRaises) {
     const std::string path = dir_ + kSep + "M.DB";
-    engine::TableSpec spec;
-    spec.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}};
-    spec.password = kPassword;
-    engine::create_table(path, spec);
+    engine::TableSpec definition;
+    definition.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}};
+    definition.password = kPassword;
+    engine::create_table(path, definition);
     engine::Session::instance().add_password(kPassword);
     {
         engine::Table table;

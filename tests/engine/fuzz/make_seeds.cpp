@@ -30,15 +30,15 @@ int main(int argc, char** argv) {
         for (bool keyed : {false, true}) {
             for (bool encrypted : {false, true}) {
                 const std::string path = work + "/T" + std::to_string(n) + ".DB";
-                engine::TableSpec spec;
-                spec.level = level;
-                spec.block_size_kb = 1;
-                spec.code_page = level >= 5 ? 1251 : 866;
-                spec.fields = {{"ID", 'A', 8}, {"N", 'I', 0}, {"X", 'N', 0}, {"D", 'D', 0}, {"L", 'L', 0}};
-                if (level >= 5) spec.fields.push_back({"T", '@', 0});
-                spec.key_fields = keyed ? 1 : 0;
-                spec.password = encrypted ? "TRAX_OPR" : "";
-                engine::create_table(path, spec);
+                engine::TableSpec definition;
+                definition.level = level;
+                definition.block_size_kb = 1;
+                definition.code_page = level >= 5 ? 1251 : 866;
+                definition.fields = {{"ID", 'A', 8}, {"N", 'I', 0}, {"X", 'N', 0}, {"D", 'D', 0}, {"L", 'L', 0}};
+                if (level >= 5) definition.fields.push_back({"T", '@', 0});
+                definition.key_fields = keyed ? 1 : 0;
+                definition.password = encrypted ? "TRAX_OPR" : "";
+                engine::create_table(path, definition);
                 engine::Table table;
                 table.set_table_name(path);
                 table.open();
