@@ -18,14 +18,6 @@ namespace {
 
 const char kPassword[] = "TRAX_OPR";
 
-// The session password for the length of a command.
-class SessionPassword {
-public:
-    SessionPassword() { engine::Session::instance().add_password(kPassword); }
-    ~SessionPassword() { engine::Session::instance().remove_password(kPassword); }
-    SessionPassword(const SessionPassword&) = delete;
-    SessionPassword& operator=(const SessionPassword&) = delete;
-};
 
 struct Row {
     const char* id;
@@ -49,7 +41,7 @@ void create(const std::string& directory) {
         {"GH", "Справочник кодов", ""},
         {"IJ", "Отчёты", "REPORTS\\"},
     };
-    SessionPassword password;
+    engine::SessionPassword password(kPassword);
     engine::Table table;
     table.set_table_name(path);
     table.open();
@@ -64,7 +56,7 @@ void create(const std::string& directory) {
 }
 
 void show(const std::string& path) {
-    SessionPassword password;
+    engine::SessionPassword password(kPassword);
     engine::Table table;
     table.set_table_name(path);
     table.open();

@@ -45,6 +45,22 @@ private:
     std::vector<std::string> passwords_;
 };
 
+// A password in the default session for the lifetime of this object:
+// added by the constructor (which throws when the session refuses it),
+// removed by the destructor on every path out.
+class SessionPassword {
+public:
+    explicit SessionPassword(std::string password) : password_(std::move(password)) {
+        Session::instance().add_password(password_);
+    }
+    ~SessionPassword() { Session::instance().remove_password(password_); }
+    SessionPassword(const SessionPassword&) = delete;
+    SessionPassword& operator=(const SessionPassword&) = delete;
+
+private:
+    std::string password_;
+};
+
 // A column of an open dataset, valid while the dataset stays open.
 class Field {
 public:

@@ -8,16 +8,11 @@
 
 namespace {
 
-const char kPassword[] = "TRAX_OPR";
-
 // The session password, present while an operation runs and removed on
 // every path out.
-class SessionPassword {
+class SessionPassword : public engine::SessionPassword {
 public:
-    SessionPassword() { engine::Session::instance().add_password(kPassword); }
-    ~SessionPassword() { engine::Session::instance().remove_password(kPassword); }
-    SessionPassword(const SessionPassword&) = delete;
-    SessionPassword& operator=(const SessionPassword&) = delete;
+    SessionPassword() : engine::SessionPassword("TRAX_OPR") {}
 };
 
 // The path as a string literal of the engine's SQL: every single quote

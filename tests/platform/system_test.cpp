@@ -15,15 +15,7 @@ namespace {
 
 using testing_support::TempDir;
 
-// Restores the current directory when a test changed it.
-class CurrentDirectoryGuard {
-public:
-    CurrentDirectoryGuard() : saved_(platform::current_directory()) {}
-    ~CurrentDirectoryGuard() { platform::set_current_directory(saved_); }
-
-private:
-    std::string saved_;
-};
+using testing_support::CurrentDirectoryGuard;
 
 using testing_support::ansi;
 using testing_support::fs_path;

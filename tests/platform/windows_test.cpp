@@ -28,14 +28,7 @@ using testing_support::fs_path;
 using testing_support::kSeparator;
 using testing_support::TempDir;
 
-class CurrentDirectoryGuard {
-public:
-    CurrentDirectoryGuard() : saved_(platform::current_directory()) {}
-    ~CurrentDirectoryGuard() { platform::set_current_directory(saved_); }
-
-private:
-    std::string saved_;
-};
+using testing_support::CurrentDirectoryGuard;
 
 // Both platforms.
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/system.h"
 #include "support/native_path.h"
 
 namespace testing_support {
@@ -24,6 +25,18 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Restores the process's current directory when a test that changed it ends.
+class CurrentDirectoryGuard {
+public:
+    CurrentDirectoryGuard() : saved_(platform::current_directory()) {}
+    ~CurrentDirectoryGuard() { platform::set_current_directory(saved_); }
+    CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
+    CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
+
+private:
+    std::string saved_;
 };
 
 }  // namespace testing_support
