@@ -1,6 +1,7 @@
 // The real executable on real tables in temporary directories.
 
 #include "engine/engine.h"
+#include "engine/pxlib_oracle.h"
 #include "platform/cp1251.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
@@ -170,6 +171,32 @@ TEST(EndToEnd, DuplicateIdentifiersLeaveTheLaterRow) {
                {.keyed = false});
     ASSERT_EQ(run(dir.path(), {"D.DB"}).code, 0);
     EXPECT_EQ(ini(dir.path() / "D.INI"), "[NAME]\r\nAB=second\r\n[PATH]\r\nAB=2.dat\r\n");
+}
+
+TEST(EndToEnd, ConvertsTablesThatPxlibWrote) {
+    TempDir dir;
+    const std::vector<engine_test::OracleField> fields = {
+        {"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}, {"MASTER_FILE", 'A', 80}, {"OWNER", 'I', 4}};
+    const std::vector<engine_test::Row> rows = {
+        {"AB", "Accounts", "..\\DATA\\AB.DAT", "7"}, {"CD", "Rates", "LIB\\CD.DAT", ""}, {"GH", "Codes", "", "1"}};
+    engine_test::pxlib_write((dir.path() / "PX.DB").string(), fields, rows, kPassword);
+    engine_test::pxlib_write((dir.path() / "PLAIN.DB").string(), fields, rows);
+    const char expected[] = "[NAME]\r\nAB=Accounts\r\nCD=Rates\r\nGH=Codes\r\n"
+                            "[PATH]\r\nAB=..\\DATA\\AB.DAT\r\nCD=LIB\\CD.DAT\r\nGH=GH\r\n";
+    for (const char* table : {"PX", "PLAIN"}) {
+        const Outcome r = run(dir.path(), {std::string(table) + ".DB"});
+        ASSERT_EQ(r.code, 0) << table << ": " << r.err;
+        EXPECT_EQ(slurp(dir.path() / (std::string(table) + ".INI")), expected) << table;
+    }
+    // The upgraded table still reads through pxlib, every row and value kept.
+    const auto upgraded = engine_test::pxlib_read((dir.path() / "PX.DB").string(), kPassword);
+    ASSERT_EQ(upgraded.fields.size(), 5u);
+    EXPECT_EQ(upgraded.fields[4].name, "DESCRIPTION");
+    ASSERT_EQ(upgraded.rows.size(), 3u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t f = 0; f < rows[i].size(); ++f) EXPECT_EQ(upgraded.rows[i][f], rows[i][f]) << i << "," << f;
+        EXPECT_EQ(upgraded.rows[i][4], "");
+    }
 }
 
 // Failures end with exit code 3 and leave an existing INI file byte for byte.
