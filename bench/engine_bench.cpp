@@ -64,7 +64,7 @@ void bulk_table(const std::string& path, bool keyed, const std::string& password
 
 // A file system that forwards everything but makes flushes free, to show
 // how much of a post's time is the disk's.
-class NoSyncFileSystem : public platform::FileSystem {
+class NoSyncFileSystem : public platform::FileSystemWrapper {
     class NoSyncFile : public platform::File {
     public:
         explicit NoSyncFile(std::unique_ptr<platform::File> inner) : inner_(std::move(inner)) {}
@@ -80,17 +80,9 @@ class NoSyncFileSystem : public platform::FileSystem {
 
 public:
     std::unique_ptr<platform::File> open(const std::string& p, platform::OpenMode m) override {
-        return std::make_unique<NoSyncFile>(os().open(p, m));
+        return std::make_unique<NoSyncFile>(target().open(p, m));
     }
-    platform::FileKind kind(const std::string& p) override { return os().kind(p); }
-    void rename(const std::string& f, const std::string& t) override { os().rename(f, t); }
-    void remove(const std::string& p) override { os().remove(p); }
     void sync_directory(const std::string&) override {}
-    std::vector<std::string> list_directory(const std::string& d) override { return os().list_directory(d); }
-    void copy_permissions(const std::string& f, const std::string& t) override { os().copy_permissions(f, t); }
-
-private:
-    static platform::FileSystem& os() { return platform::os_file_system(); }
 };
 
 void bench_read(const std::string& dir) {

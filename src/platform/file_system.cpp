@@ -50,6 +50,10 @@ private:
 
 }  // namespace
 
+FileSystemWrapper::FileSystemWrapper(FileSystem& target) : target_(target) {}
+
+FileSystemWrapper::FileSystemWrapper() : target_(os_file_system()) {}
+
 FileSystem& file_system() { return installed != nullptr ? *installed : os_file_system(); }
 
 ScopedFileSystem::ScopedFileSystem(FileSystem& replacement) : previous_(installed) {

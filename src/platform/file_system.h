@@ -71,6 +71,33 @@ public:
     virtual void copy_permissions(const std::string& from, const std::string& to) = 0;
 };
 
+// Forwards every call to another file system (the operating system's by
+// default). Tests and benchmarks derive from it and override only the calls
+// they change, e.g. to fail the Nth write.
+class FileSystemWrapper : public FileSystem {
+public:
+    explicit FileSystemWrapper(FileSystem& target);
+    FileSystemWrapper();
+
+    std::unique_ptr<File> open(const std::string& path, OpenMode mode) override { return target_.open(path, mode); }
+    FileKind kind(const std::string& path) override { return target_.kind(path); }
+    void rename(const std::string& from, const std::string& to) override { target_.rename(from, to); }
+    void remove(const std::string& path) override { target_.remove(path); }
+    void sync_directory(const std::string& directory) override { target_.sync_directory(directory); }
+    std::vector<std::string> list_directory(const std::string& directory) override {
+        return target_.list_directory(directory);
+    }
+    void copy_permissions(const std::string& from, const std::string& to) override {
+        target_.copy_permissions(from, to);
+    }
+
+protected:
+    FileSystem& target() { return target_; }
+
+private:
+    FileSystem& target_;
+};
+
 // The file system in force: the operating system's unless a test installed
 // another.
 FileSystem& file_system();

@@ -194,29 +194,20 @@ TEST(ProfileWriting, ErasedSectionsLeaveTheOtherLinesIntactWhenTheLoadedTextIsDr
 
 // The operating system's file system, counting renames; new files can be
 // made to fail on their second write.
-class WatchedFileSystem final : public platform::FileSystem {
+class WatchedFileSystem final : public platform::FileSystemWrapper {
 public:
     int renames = 0;
     bool fail_second_write = false;
 
     std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
-        auto file = os_.open(path, mode);
+        auto file = target().open(path, mode);
         if (fail_second_write && mode == platform::OpenMode::create_new)
             return std::make_unique<FailingFile>(std::move(file));
         return file;
     }
-    platform::FileKind kind(const std::string& path) override { return os_.kind(path); }
     void rename(const std::string& from, const std::string& to) override {
         ++renames;
-        os_.rename(from, to);
-    }
-    void remove(const std::string& path) override { os_.remove(path); }
-    void sync_directory(const std::string& directory) override { os_.sync_directory(directory); }
-    std::vector<std::string> list_directory(const std::string& directory) override {
-        return os_.list_directory(directory);
-    }
-    void copy_permissions(const std::string& from, const std::string& to) override {
-        os_.copy_permissions(from, to);
+        target().rename(from, to);
     }
 
 private:
@@ -239,7 +230,6 @@ private:
         int writes_ = 0;
     };
 
-    platform::FileSystem& os_ = platform::os_file_system();
 };
 
 class ProfileFunctions : public ::testing::Test {

@@ -42,23 +42,13 @@ void write_bytes(const std::string& path, const std::string& bytes) {
 }
 
 // A file system whose new files run out of space halfway through a write.
-class DiskFullFileSystem final : public platform::FileSystem {
+class DiskFullFileSystem final : public platform::FileSystemWrapper {
 public:
     std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
-        auto file = os_.open(path, mode);
+        auto file = target().open(path, mode);
         if (mode == platform::OpenMode::create || mode == platform::OpenMode::create_new)
             return std::make_unique<FullFile>(std::move(file));
         return file;
-    }
-    platform::FileKind kind(const std::string& path) override { return os_.kind(path); }
-    void rename(const std::string& from, const std::string& to) override { os_.rename(from, to); }
-    void remove(const std::string& path) override { os_.remove(path); }
-    void sync_directory(const std::string& directory) override { os_.sync_directory(directory); }
-    std::vector<std::string> list_directory(const std::string& directory) override {
-        return os_.list_directory(directory);
-    }
-    void copy_permissions(const std::string& from, const std::string& to) override {
-        os_.copy_permissions(from, to);
     }
 
 private:
@@ -80,7 +70,6 @@ private:
         std::unique_ptr<platform::File> file_;
     };
 
-    platform::FileSystem& os_ = platform::os_file_system();
 };
 
 TDatFileDesc& add(TDatFileDescList& list, const std::string& id, const std::string& name,
