@@ -4,6 +4,7 @@
 #include "engine/pxlib_oracle.h"
 #include "platform/cp1251.h"
 #include "platform/text.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::read_bytes;
 using testing_support::TempDir;
 
 const char kPassword[] = "TRAX_OPR";
@@ -29,12 +31,6 @@ struct Outcome {
     std::string out, err;  // UTF-8, as the console shows them
 };
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string quote(const std::string& s) {
     std::string out = "'";
@@ -50,8 +46,8 @@ Outcome run(const fs::path& cwd, const std::vector<std::string>& args) {
     const int status = std::system(command.c_str());
     Outcome r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
+    r.out = read_bytes(out);
+    r.err = read_bytes(err);
     fs::remove(out);
     fs::remove(err);
     return r;
@@ -104,7 +100,7 @@ std::vector<std::string> columns(const fs::path& path) {
 }
 
 // The INI file as UTF-8 text.
-std::string ini(const fs::path& path) { return platform::to_console(slurp(path)); }
+std::string ini(const fs::path& path) { return platform::to_console(read_bytes(path)); }
 
 const std::vector<Row> kRows = {
     {"CD", "Курсы валют", "LIB\\CD.DAT"},
@@ -186,7 +182,7 @@ TEST(EndToEnd, ConvertsTablesThatPxlibWrote) {
     for (const char* table : {"PX", "PLAIN"}) {
         const Outcome r = run(dir.path(), {std::string(table) + ".DB"});
         ASSERT_EQ(r.code, 0) << table << ": " << r.err;
-        EXPECT_EQ(slurp(dir.path() / (std::string(table) + ".INI")), expected) << table;
+        EXPECT_EQ(read_bytes(dir.path() / (std::string(table) + ".INI")), expected) << table;
     }
     // The upgraded table still reads through pxlib, every row and value kept.
     const auto upgraded = engine_test::pxlib_read((dir.path() / "PX.DB").string(), kPassword);
@@ -208,7 +204,7 @@ protected:
         EXPECT_EQ(r.code, 3);
         EXPECT_NE(r.err.find(message_part), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("Abnormal program termination\n"), std::string::npos) << r.err;
-        EXPECT_EQ(slurp(dir_.path() / "T.INI"), kOldIni);
+        EXPECT_EQ(read_bytes(dir_.path() / "T.INI"), kOldIni);
     }
     static constexpr const char* kOldIni = "[NAME]\r\nKEEP=me\r\n";
     TempDir dir_;

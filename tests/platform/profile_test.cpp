@@ -3,15 +3,13 @@
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/exception.h"
+#include "support/files.h"
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
 
@@ -22,24 +20,9 @@ using platform::ProfileDocument;
 using platform::ProfileEntryProblem;
 using platform::write_private_profile_string;
 
-bool running_as_root() {
-#ifdef _WIN32
-    return false;
-#else
-    return geteuid() == 0;
-#endif
-}
-
-std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using testing_support::read_bytes;
+using testing_support::running_as_root;
+using testing_support::write_bytes;
 
 // The key list of a section as the Windows function delivers it, names
 // joined by ",".

@@ -1,9 +1,6 @@
 #include "stores/ini_store.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +13,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "stores/ini_file.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -24,22 +22,13 @@ namespace fs = std::filesystem;
 
 #ifdef _WIN32
 const std::string kSep = "\\";
-bool running_as_root() { return false; }
 #else
 const std::string kSep = "/";
-bool running_as_root() { return geteuid() == 0; }
 #endif
 
-std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using testing_support::read_bytes;
+using testing_support::running_as_root;
+using testing_support::write_bytes;
 
 // A file system whose new files run out of space halfway through a write.
 class DiskFullFileSystem final : public platform::FileSystemWrapper {
