@@ -119,6 +119,13 @@ private:
 
 // Helpers over file_system().
 std::string read_whole_file(const std::string& path);
+// The path of a temporary file beside `path`: the path followed by the
+// suffix, unless that makes the file's name longer than the file system
+// holds (name_too_long); then the name is cut and followed by "~", a hash of
+// the whole name and the suffix, which always fits. The same path and suffix
+// always give the same result, so that a later run finds what an
+// interrupted one left.
+std::string temporary_path(const std::string& path, std::string_view suffix);
 // Writes the bytes to a temporary file beside `path`, flushes it, gives it
 // the permissions of the existing file and renames it over `path`: the file
 // is always either its old or its new content.

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #ifdef _WIN32
@@ -29,6 +31,24 @@ using testing_support::kSeparator;
 using testing_support::TempDir;
 
 using testing_support::CurrentDirectoryGuard;
+using platform::OpenMode;
+
+#ifdef _WIN32
+// A kernel handle closed when the test leaves its scope.
+class win32_handle {
+public:
+    explicit win32_handle(HANDLE handle) : handle_(handle) {}
+    ~win32_handle() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    win32_handle(const win32_handle&) = delete;
+    win32_handle& operator=(const win32_handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+#endif
 
 // Both platforms.
 
@@ -102,10 +122,59 @@ TEST(FullPathWin32, ResolvesAgainstTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path(cp1251("Путь\\Файл.dat")), base + cp1251("\\Путь\\Файл.dat"));
 }
 
-TEST(FullPathWin32, ResultsLongerThan259CharactersAreRefused) {
-    const std::string fits = "C:\\" + std::string(256, 'n');
+TEST(FullPathWin32, ResultsOfAnyLengthAreNeverCut) {
+    const std::string fits = "C:\\" + std::string(200, 'n') + "\\" + std::string(56, 'n');
     EXPECT_EQ(platform::full_path(fits), fits);
-    EXPECT_EQ(platform::full_path(fits + "n"), "") << "a cut path would name another file";
+    EXPECT_EQ(platform::full_path(fits + "n"), fits + "n");
+    EXPECT_EQ(platform::full_path(fits + "/x/../y.db."), fits + "\\y.db");
+}
+
+// A directory whose path has `length` characters, made in the long form.
+std::string long_directory(const TempDir& dir, std::size_t length) {
+    std::string path = ansi(testing_support::utf8(dir.path()));
+    while (path.size() < length) {
+        const std::size_t left = length - path.size();
+        std::size_t name = std::min<std::size_t>(100, left - 1);
+        if (left - 1 - name == 1) --name;  // no room would be left for a name
+        path += "\\" + std::string(name, 'd');
+        const std::wstring wide = L"\\\\?\\" + std::wstring(path.begin(), path.end());
+        if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            ADD_FAILURE() << "cannot create " << path;
+    }
+    return path;
+}
+
+TEST(LongPathsWin32, FilesPastMaxPathOpenListRenameAndGo) {
+    TempDir dir;
+    auto& fs = platform::file_system();
+    for (const std::size_t length : {250u, 259u, 300u}) {
+        const std::string directory = long_directory(dir, length);
+        ASSERT_EQ(directory.size(), length);
+        const std::string table = directory + "\\PATHS.DB";  // 259, 268 and 309 characters
+        fs.open(table, OpenMode::create_new)->write_at(0, "x", 1);
+        EXPECT_EQ(fs.kind(table), platform::FileKind::file);
+        EXPECT_TRUE(platform::file_exists(table));
+        platform::write_file_atomically(directory + "\\PATHS.INI", "[s]\r\n");
+        EXPECT_EQ(platform::read_whole_file(directory + "\\PATHS.INI"), "[s]\r\n");
+        fs.rename(table, table + ".old");
+        std::vector<std::string> names = fs.list_directory(directory);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"PATHS.DB.old", "PATHS.INI"})) << "no temporary left";
+        fs.remove(table + ".old");
+        EXPECT_EQ(fs.kind(table + ".old"), platform::FileKind::missing);
+    }
+}
+
+TEST(LongPathsWin32, RelativePathsThatBecomeLongInTheCurrentDirectory) {
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    const std::string directory = long_directory(dir, 250);
+    ASSERT_TRUE(platform::set_current_directory(directory));
+    EXPECT_EQ(platform::current_directory(), directory);
+    const std::string name = std::string(30, 'r') + ".INI";
+    platform::write_file_atomically(name, "relative");
+    EXPECT_EQ(platform::read_whole_file(directory + "\\" + name), "relative");
+    EXPECT_EQ(platform::full_path(name), directory + "\\" + name);
 }
 
 TEST(ConsoleWin32, AnsiTextIsShownInTheOemCodePage) {
