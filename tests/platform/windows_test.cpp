@@ -177,6 +177,25 @@ TEST(LongPathsWin32, RelativePathsThatBecomeLongInTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path(name), directory + "\\" + name);
 }
 
+TEST(ProfileWin32, UnicodeInisWeWriteReadBackThroughTheAnsiFunctions) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("unicode.ini"));
+    // "[Main]\r\nkeep=Ключ\r\n" in UTF-16LE and in UTF-8, each with its mark.
+    const std::string utf16 = std::string("\xFF\xFE[\0M\0a\0i\0n\0]\0\r\0\n\0k\0e\0e\0p\0=\0", 28) +
+                              std::string("\x1A\x04\x3B\x04\x4E\x04\x47\x04\r\0\n\0", 12);
+    const std::string utf8 = "\xEF\xBB\xBF[Main]\r\nkeep=\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87\r\n";
+    for (const std::string& bytes : {utf16, utf8}) {
+        std::ofstream(fs_path(dir.file("unicode.ini")), std::ios::binary) << bytes;
+        ASSERT_TRUE(platform::write_private_profile_string("NAME", "AB", cp1251("Счета").c_str(), path));
+        char value[32] = {};
+        EXPECT_EQ(GetPrivateProfileStringA("NAME", "AB", "", value, sizeof value, path.c_str()), 5u);
+        EXPECT_EQ(std::string(value), cp1251("Счета"));
+        EXPECT_EQ(GetPrivateProfileStringA("Main", "keep", "", value, sizeof value, path.c_str()), 4u);
+        EXPECT_EQ(std::string(value), cp1251("Ключ"));
+        EXPECT_EQ(platform::read_whole_file(path).substr(0, bytes.size()), bytes) << "mark and old lines kept";
+    }
+}
+
 TEST(ConsoleWin32, AnsiTextIsShownInTheOemCodePage) {
     ASSERT_EQ(GetOEMCP(), 866u) << "runs with a Russian locale (ANSI 1251, OEM 866)";
     EXPECT_EQ(platform::to_console(cp1251("Привет, Ёж")), "\x8F\xE0\xA8\xA2\xA5\xE2, \xF0\xA6");
