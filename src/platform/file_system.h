@@ -69,6 +69,11 @@ public:
     // Gives `to` the access permissions of `from` (best effort where the
     // operating system has no such notion).
     virtual void copy_permissions(const std::string& from, const std::string& to) = 0;
+    // True when another program holds the file open so that it cannot be
+    // renamed over or removed (on Windows: opened without FILE_SHARE_DELETE,
+    // as many programs open their INI files). Never on POSIX, where a rename
+    // does not look at open files.
+    virtual bool replace_blocked_by_sharing(const std::string&) { return false; }
 };
 
 // Forwards every call to another file system (the operating system's by
@@ -89,6 +94,9 @@ public:
     }
     void copy_permissions(const std::string& from, const std::string& to) override {
         target_.copy_permissions(from, to);
+    }
+    bool replace_blocked_by_sharing(const std::string& path) override {
+        return target_.replace_blocked_by_sharing(path);
     }
 
 protected:

@@ -162,6 +162,15 @@ public:
         return names;
     }
 
+    bool replace_blocked_by_sharing(const std::string& path) override {
+        // Delete access is what a rename over the file needs; a handle that
+        // does not share it refuses it to every other opener.
+        const win32::FileHandle probe(CreateFileW(wide_path(path).c_str(), DELETE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+
     void copy_permissions(const std::string& from, const std::string& to) override {
         // Access control lists come from the directory, as for any new file;
         // the attributes that users set on a file by hand are carried over.

@@ -8,7 +8,10 @@
 //   CRLF. Lookups go through an index, so n writes cost O(n).
 // - ProfileFile loads a document on first use and saves it atomically (a
 //   temporary file beside the original, flushed, renamed over it), so the
-//   file on disk is always either its old or its new content. Files in UTF-16 or UTF-8 with a byte-order mark stay in their encoding
+//   file on disk is always either its old or its new content. A file that
+//   another program holds open so that it cannot be renamed over is
+//   written in place instead, as the Windows functions write every file.
+//   Files in UTF-16 or UTF-8 with a byte-order mark stay in their encoding
 //   (profile_encoding.h).
 // - get_private_profile_string / write_private_profile_string are the two
 //   Windows entry points with their buffer conventions, over the above.
@@ -174,8 +177,10 @@ public:
     // the file holds, in the file's encoding. Refuses (throws Exception)
     // without touching the disk when the file exists but could not be read
     // or is not writable; otherwise the file is replaced atomically, keeping
-    // its permissions. Throws the file system's Exception when the write
-    // fails; the file then keeps its old content.
+    // its permissions, or written in place when another program's handle
+    // refuses the replacement. Throws the file system's Exception when the
+    // write fails; after a failed atomic replace the file keeps its old
+    // content.
     void save();
 
 private:

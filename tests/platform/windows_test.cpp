@@ -177,6 +177,41 @@ TEST(LongPathsWin32, RelativePathsThatBecomeLongInTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path(name), directory + "\\" + name);
 }
 
+TEST(ProfileWin32, AnIniHeldOpenSharingReadAndWriteIsWrittenInPlace) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("held.ini"));
+    std::ofstream(fs_path(dir.file("held.ini")), std::ios::binary) << "[Main]\r\nkeep=1\r\n[NAME]\r\nOLD=x\r\n";
+    {
+        // As many programs hold their INI files: reading and writing shared,
+        // deleting (and so renaming over) not.
+        const win32_handle held(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(platform::write_private_profile_string("NAME", nullptr, nullptr, path));
+        ASSERT_TRUE(platform::write_private_profile_string("NAME", "AB", "Accounts", path));
+        char value[32] = {};
+        EXPECT_EQ(GetPrivateProfileStringA("NAME", "AB", "", value, sizeof value, path.c_str()), 8u);
+        EXPECT_STREQ(value, "Accounts");
+    }
+    EXPECT_EQ(platform::read_whole_file(path), "[Main]\r\nkeep=1\r\n[NAME]\r\nAB=Accounts\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
+TEST(ProfileWin32, AnIniHeldOpenWithoutSharingWritesIsNotWritten) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("held.ini"));
+    std::ofstream(fs_path(dir.file("held.ini")), std::ios::binary) << "[s]\r\nk=1\r\n";
+    {
+        const win32_handle held(
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(platform::write_private_profile_string("s", "k", "2", path));
+        EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", path.c_str())) << "nor does Windows write it";
+    }
+    EXPECT_EQ(platform::read_whole_file(path), "[s]\r\nk=1\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
 TEST(ProfileWin32, UnicodeInisWeWriteReadBackThroughTheAnsiFunctions) {
     TempDir dir;
     const std::string path = ansi(dir.file("unicode.ini"));
