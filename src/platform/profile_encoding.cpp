@@ -3,6 +3,7 @@
 #include "platform/text.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -43,9 +44,45 @@ std::size_t escape_length(std::string_view text, std::size_t at) {
     return 2 + 2 * static_cast<std::size_t>(n);
 }
 
+// The ANSI forms of the characters of the Basic Multilingual Plane, asked
+// of the platform once each per file: a file repeats its characters.
+class AnsiForms {
+public:
+    AnsiForms() : forms_(0x10000, 0) {}
+
+    bool append(char32_t code_point, std::string& out) {
+        if (code_point >= forms_.size()) return append_ansi_form(code_point, out);
+        std::uint32_t& form = forms_[code_point];
+        if (form == 0) {
+            std::string bytes;
+            form = kKnown;
+            // Forms of one or two bytes (every ANSI code page's) are kept.
+            if (append_ansi_form(code_point, bytes) && bytes.size() <= 2) {
+                form |= kHasForm | (static_cast<std::uint32_t>(bytes.size()) << 16) |
+                        static_cast<unsigned char>(bytes[0]);
+                if (bytes.size() == 2) form |= std::uint32_t{static_cast<unsigned char>(bytes[1])} << 8;
+            } else if (!bytes.empty()) {
+                out += bytes;
+                form = 0;
+                return true;
+            }
+        }
+        if ((form & kHasForm) == 0) return false;
+        out.push_back(static_cast<char>(form & 0xFF));
+        if (((form >> 16) & 0xFF) == 2) out.push_back(static_cast<char>((form >> 8) & 0xFF));
+        return true;
+    }
+
+private:
+    static constexpr std::uint32_t kKnown = 0x80000000u;
+    static constexpr std::uint32_t kHasForm = 0x40000000u;
+    std::vector<std::uint32_t> forms_;
+};
+
 // A character of the file: its ANSI form, or an escape of its bytes.
-void append_character(char32_t code_point, std::string_view bytes, std::string& out, bool& escapes) {
-    if (code_point != 0 && append_ansi_form(code_point, out)) return;
+void append_character(char32_t code_point, std::string_view bytes, AnsiForms& forms, std::string& out,
+                      bool& escapes) {
+    if (code_point != 0 && forms.append(code_point, out)) return;
     append_escape(bytes, out);
     escapes = true;
 }
@@ -83,6 +120,7 @@ std::size_t utf8_sequence(std::string_view bytes, std::size_t at, char32_t& code
 }
 
 void decode_utf8(std::string_view bytes, ProfileText& result) {
+    AnsiForms forms;
     std::string& out = result.text;
     out.reserve(bytes.size());
     std::size_t i = 0;
@@ -101,12 +139,13 @@ void decode_utf8(std::string_view bytes, ProfileText& result) {
             ++i;
             continue;
         }
-        append_character(code_point, bytes.substr(i, length), out, result.escapes);
+        append_character(code_point, bytes.substr(i, length), forms, out, result.escapes);
         i += length;
     }
 }
 
 void decode_utf16(std::string_view bytes, bool big_endian, ProfileText& result) {
+    AnsiForms forms;
     std::string& out = result.text;
     out.reserve(bytes.size() / 2);
     const auto unit_at = [&](std::size_t at) -> char32_t {
@@ -125,15 +164,15 @@ void decode_utf16(std::string_view bytes, bool big_endian, ProfileText& result) 
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 4 <= bytes.size()) {
             const char32_t low = unit_at(i + 2);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                append_character(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), bytes.substr(i, 4), out,
-                                 result.escapes);
+                append_character(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), bytes.substr(i, 4), forms,
+                                 out, result.escapes);
                 i += 4;
                 continue;
             }
         }
         // A lone surrogate is no character: only an escape keeps it.
         const bool surrogate = unit >= 0xD800 && unit <= 0xDFFF;
-        append_character(surrogate ? 0 : unit, bytes.substr(i, 2), out, result.escapes);
+        append_character(surrogate ? 0 : unit, bytes.substr(i, 2), forms, out, result.escapes);
         i += 2;
     }
     // An odd last byte is half a character. Kept, it would shift every
@@ -174,6 +213,22 @@ void append_utf8(char32_t code_point, std::string& out) {
     }
 }
 
+// The code point of every byte of a single-byte ANSI code page, which is
+// fixed for the life of the process; empty for a double-byte one.
+const std::vector<char32_t>& single_byte_code_points() {
+    static const std::vector<char32_t> table = [] {
+        std::string bytes(256, '\0');
+        for (int b = 0; b < 256; ++b) {
+            if (is_lead_byte(static_cast<unsigned char>(b))) return std::vector<char32_t>();
+            bytes[static_cast<std::size_t>(b)] = static_cast<char>(b);
+        }
+        std::u32string decoded = unicode_from_ansi(bytes);
+        if (decoded.size() != 256) return std::vector<char32_t>();
+        return std::vector<char32_t>(decoded.begin(), decoded.end());
+    }();
+    return table;
+}
+
 // ANSI text without escapes in a Unicode encoding; ASCII needs no lookup.
 void encode_run(std::string_view ansi, ProfileEncoding encoding, std::string& out) {
     const auto put = [&](char32_t code_point) {
@@ -182,6 +237,10 @@ void encode_run(std::string_view ansi, ProfileEncoding encoding, std::string& ou
         else
             append_utf16(code_point, encoding == ProfileEncoding::utf16be, out);
     };
+    if (const std::vector<char32_t>& table = single_byte_code_points(); !table.empty()) {
+        for (const char c : ansi) put(table[static_cast<unsigned char>(c)]);
+        return;
+    }
     std::size_t i = 0;
     while (i < ansi.size()) {
         std::size_t end = i;
