@@ -38,8 +38,10 @@ std::string quote(const std::string& s) {
     return out + "'";
 }
 
-Outcome run(const fs::path& cwd, const std::vector<std::string>& args) {
-    std::string command = "cd " + quote(cwd.string()) + " && " + quote(P2I_EXECUTABLE);
+// Runs the executable in cwd; environment is prepended to the command
+// ("NAME=value ").
+Outcome run(const fs::path& cwd, const std::vector<std::string>& args, const std::string& environment = "") {
+    std::string command = "cd " + quote(cwd.string()) + " && " + environment + quote(P2I_EXECUTABLE);
     for (const auto& a : args) command += " " + quote(a);
     const fs::path out = cwd / ".run.out", err = cwd / ".run.err";
     command += " >" + quote(out.string()) + " 2>" + quote(err.string());
@@ -165,8 +167,52 @@ TEST(EndToEnd, DuplicateIdentifiersLeaveTheLaterRow) {
     TempDir dir;
     make_table(dir.path() / "D.DB", {{"ab", "first", "1.dat"}, {"AB", "second", "2.dat"}},
                {.keyed = false});
-    ASSERT_EQ(run(dir.path(), {"D.DB"}).code, 0);
+    const Outcome r = run(dir.path(), {"D.DB"});
+    ASSERT_EQ(r.code, 0);
     EXPECT_EQ(ini(dir.path() / "D.INI"), "[NAME]\r\nAB=second\r\n[PATH]\r\nAB=2.dat\r\n");
+    EXPECT_EQ(r.err, "Предупреждение: идентификатор \"AB\" встречается в таблице несколько раз (строк: 2), "
+                     "в INI-файл записана последняя строка\n");
+}
+
+TEST(EndToEnd, HelpAndVersionTouchNothing) {
+    TempDir dir;
+    const Outcome help = run(dir.path(), {"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Использование:"), std::string::npos) << help.out;
+    const Outcome version = run(dir.path(), {"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "path2ini " P2I_VERSION "\n");
+    EXPECT_EQ(help.err + version.err, "");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// A code page that cannot be used would read and write every name wrongly:
+// the run ends before it reads or writes anything.
+TEST(EndToEnd, UnusableCodePageSettingIsRefused) {
+    TempDir dir;
+    make_table(dir.path() / "T.DB", kRows);
+    std::ofstream(dir.path() / "T.INI", std::ios::binary) << "[NAME]\r\nKEEP=me\r\n";
+    const auto table = read_bytes(dir.path() / "T.DB");
+    for (const char* value : {"abc", "65001", "866"}) {
+        const Outcome r = run(dir.path(), {"T.DB"}, std::string("P2I_ANSI_CODEPAGE=") + value + " ");
+        EXPECT_EQ(r.code, 3) << value;
+        EXPECT_EQ(r.out, "") << value;
+        EXPECT_EQ(r.err.rfind("Недопустимое значение переменной окружения P2I_ANSI_CODEPAGE \"" +
+                                  std::string(value) + "\": допустимы кодовые страницы 1250, 1251",
+                              0),
+                  0u)
+            << r.err;
+        EXPECT_NE(r.err.find("\nAbnormal program termination\n"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(read_bytes(dir.path() / "T.DB"), table);
+    EXPECT_EQ(read_bytes(dir.path() / "T.INI"), "[NAME]\r\nKEEP=me\r\n");
+}
+
+TEST(EndToEnd, MessagesAreSpelledInLatinUnderACodePageWithoutCyrillic) {
+    TempDir dir;
+    const Outcome r = run(dir.path(), {"T.DB"}, "P2I_ANSI_CODEPAGE=1252 ");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "Ne nayden fayl tablitsy " + (dir.path() / "T.DB").string() + "\nAbnormal program termination\n");
 }
 
 TEST(EndToEnd, ConvertsTablesThatPxlibWrote) {
@@ -199,11 +245,15 @@ TEST(EndToEnd, ConvertsTablesThatPxlibWrote) {
 class Failure : public ::testing::Test {
 protected:
     void SetUp() override { std::ofstream(dir_.path() / "T.INI", std::ios::binary) << kOldIni; }
+    // The reason is on standard error once, the termination line after it.
     void expect_failure(const std::string& message_part) {
         const Outcome r = run(dir_.path(), {"T.DB"});
         EXPECT_EQ(r.code, 3);
-        EXPECT_NE(r.err.find(message_part), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("Abnormal program termination\n"), std::string::npos) << r.err;
+        const std::size_t found = r.err.find(message_part);
+        EXPECT_NE(found, std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(message_part, found + 1), std::string::npos) << "shown twice: " << r.err;
+        const std::string end = "\nAbnormal program termination\n";
+        EXPECT_TRUE(r.err.size() > end.size() && r.err.substr(r.err.size() - end.size()) == end) << r.err;
         EXPECT_EQ(read_bytes(dir_.path() / "T.INI"), kOldIni);
     }
     static constexpr const char* kOldIni = "[NAME]\r\nKEEP=me\r\n";
