@@ -11,7 +11,6 @@
 #include "engine/replace.h"
 #include "engine/restructure.h"
 #include "platform/exception.h"
-#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>

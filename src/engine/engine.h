@@ -179,8 +179,9 @@ struct TableSpec {
     int key_fields = 0;        // leading fields that form the primary key (0 = unkeyed)
     int level = 7;             // 3, 4 (meaning 3.5), 5 or 7
     int block_size_kb = 2;     // 1..32
-    // The table's code page; the sort order follows it: 1251 "ancyrr",
-    // 866 "cyrr", anything else "ascii" (byte order).
+    // The table's code page; the language driver follows it: 1251
+    // "ancyrr", 866 "cyrr" (DOS text), anything else "ascii" (byte order;
+    // DOS text over 437 and 850, bytes passed through over others).
     int code_page = 1251;
     // When not empty, the id of a language driver the engine recognises
     // (e.g. "DBWINUS0"): it sets sort order and code page; code_page only
