@@ -3,9 +3,7 @@
 #include "engine/code_pages.h"
 #include "platform/exception.h"
 
-#include <map>
-#include <memory>
-#include <mutex>
+#include <vector>
 
 namespace engine {
 namespace {
@@ -152,15 +150,16 @@ const std::array<unsigned char, 256>& identity_table() {
 // Both directions between a DOS code page and its Windows partner. Bytes
 // below 0x80 are the same in both.
 struct LanguageDriver::Translation {
+    int oem = 0, ansi = 0;
     std::array<unsigned char, 256> read{};
     std::array<int, 256> write{};  // -1: no partner
 
-    Translation(int oem, int ansi) {
+    Translation(int dos_code_page, int windows_code_page) : oem(dos_code_page), ansi(windows_code_page) {
+        // Every code page of kDrivers has its table in code_pages.cpp.
         const char16_t* dos = upper_half(oem);
         const char16_t* windows = upper_half(ansi);
         read = identity_table();
-        for (unsigned b = 0; b < 128; ++b) write[b] = static_cast<int>(b);
-        for (unsigned b = 128; b < 256; ++b) write[b] = -1;
+        for (unsigned b = 0; b < 256; ++b) write[b] = b < 128 ? static_cast<int>(b) : -1;
         for (unsigned b = 128; b < 256; ++b) {
             const char16_t c = dos[b - 128];
             unsigned partner = 0;
@@ -175,13 +174,21 @@ struct LanguageDriver::Translation {
         }
     }
 
-    static const Translation& between(int oem, int ansi) {
-        static std::mutex mutex;
-        static std::map<std::pair<int, int>, std::unique_ptr<Translation>> built;
-        std::lock_guard lock(mutex);
-        auto& slot = built[{oem, ansi}];
-        if (!slot) slot = std::make_unique<Translation>(oem, ansi);
-        return *slot;
+    // The tables of the pair, built once for all pairs of kDrivers.
+    static const Translation* between(int oem, int ansi) {
+        static const std::vector<Translation> all = [] {
+            std::vector<Translation> pairs;
+            for (const DriverInfo& d : kDrivers) {
+                bool known = d.ansi_partner == 0;
+                for (const Translation& t : pairs)
+                    known = known || (t.oem == d.code_page && t.ansi == d.ansi_partner);
+                if (!known) pairs.emplace_back(d.code_page, d.ansi_partner);
+            }
+            return pairs;
+        }();
+        for (const Translation& t : all)
+            if (t.oem == oem && t.ansi == ansi) return &t;
+        return nullptr;
     }
 };
 
@@ -214,7 +221,7 @@ LanguageDriver LanguageDriver::identify(bool level4, std::uint8_t sort_order, co
         if (matches != 1) d.info_ = nullptr;
     }
     if (d.info_ != nullptr && d.info_->ansi_partner != 0)
-        d.translation_ = &Translation::between(d.info_->code_page, d.info_->ansi_partner);
+        d.translation_ = Translation::between(d.info_->code_page, d.info_->ansi_partner);
     return d;
 }
 
