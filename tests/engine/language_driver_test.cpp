@@ -7,6 +7,7 @@
 #include "engine/format.h"
 #include "engine/language_driver.h"
 #include "engine/test_tables.h"
+#include "platform/cp1251.h"
 #include "platform/exception.h"
 #include "platform/text.h"
 
@@ -127,7 +128,7 @@ TEST(LanguageDriver, OemDriversConvertToTheirWindowsPartner) {
     }
     // Single characters the tables must have right.
     const LanguageDriver cyrr = LanguageDriver::identify(true, 0xC0, "cyrr", 866);
-    EXPECT_EQ(cyrr.read("\x8f\xe0\xa8\xa2\xa5\xe2"), engine_test::ansi("Привет"));
+    EXPECT_EQ(cyrr.read("\x8f\xe0\xa8\xa2\xa5\xe2"), cp1251("Привет"));
     EXPECT_EQ(cyrr.read("\xf0\xf1\xf2\xf3\xf4\xf5\xf6\xf7\xfc"), "\xa8\xb8\xaa\xba\xaf\xbf\xa1\xa2\xb9");  // Ё ё Є є Ї ї Ў ў №
     EXPECT_EQ(cyrr.read("\xc4\xcd\xb3\xba\xda\xce\xb0\xdb\xfe"), "--||++###");
     const LanguageDriver ascii = LanguageDriver::identify(true, 0x00, "ascii", 437);
@@ -136,8 +137,8 @@ TEST(LanguageDriver, OemDriversConvertToTheirWindowsPartner) {
 
 TEST(LanguageDriver, SettingRefusesACharacterTheDosCodePageLacks) {
     const LanguageDriver cyrr = LanguageDriver::identify(true, 0xC0, "cyrr", 866);
-    EXPECT_EQ(cyrr.write(engine_test::ansi("Привет №1"), "Column X"), "\x8f\xe0\xa8\xa2\xa5\xe2 \xfc" "1");
-    for (const std::string& lacking : {engine_test::ansi("«Курсы»"), std::string("\x98"), std::string("\x80")}) {
+    EXPECT_EQ(cyrr.write(cp1251("Привет ") + "\xb9" "1", "Column X"), "\x8f\xe0\xa8\xa2\xa5\xe2 \xfc" "1");
+    for (const std::string& lacking : {"\xab" + cp1251("Курсы") + "\xbb", std::string("\x98"), std::string("\x80")}) {
         try {
             cyrr.write(lacking, "Column MASTER_NAME of table T.DB");
             FAIL() << "stored " << lacking;
