@@ -291,10 +291,11 @@ void create_table(const std::string& path, const TableSpec& definition) {
     // values are written as the driver that byte names reads them.
     const LanguageDriver driver = LanguageDriver::identify(layout.version >= 5, label.sort_order(),
                                                            label.id(), label.code_page());
-    if (definition.level < 5 && (definition.language_driver.empty()
-                                     ? definition.code_page != 437 && definition.code_page != 1251 &&
-                                           definition.code_page != 866
-                                     : driver.name() != label.name()))
+    const bool byte_names_it = definition.language_driver.empty()
+                                   ? definition.code_page == 437 || definition.code_page == 1251 ||
+                                         definition.code_page == 866
+                                   : driver.name() == label.name();
+    if (definition.level < 5 && !byte_names_it)
         throw Exception("Tables of level 3 and 3.5 store no code page and no language driver's name");
     layout.file_type = definition.key_fields > 0 ? kKeyedTable : kUnkeyedTable;
     layout.block_size = static_cast<std::size_t>(definition.block_size_kb) * 1024;

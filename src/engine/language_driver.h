@@ -73,9 +73,8 @@ public:
     // partner in the driver's DOS code page.
     std::string write(std::string_view text, const std::string& subject) const;
 
-    struct Translation;  // the tables of an OEM driver (internal)
-
 private:
+    struct Translation;  // the tables of an OEM driver
     const DriverInfo* info_ = nullptr;
     const Translation* translation_ = nullptr;
     std::uint8_t sort_order_ = 0;
