@@ -152,26 +152,6 @@ TEST(LanguageDriver, SettingRefusesACharacterTheDosCodePageLacks) {
     EXPECT_EQ(cyrr.write(cyrr.read("\xc5"), "Column X"), "+");
 }
 
-TEST(LanguageDriver, NewTablesAreLabelledAsTheOldEngineLabelsThem) {
-    const struct {
-        const char* id;
-        int code_page;
-        std::uint8_t sort_order;
-        const char* stored_id;
-        int stored_code_page;
-    } cases[] = {{"", 1251, 0x8F, "ancyrr", 1251}, {"", 866, 0xC0, "cyrr", 866},
-                 {"", 437, 0x00, "ascii", 437},     {"", 1252, 0x00, "ascii", 1252},
-                 {"DBWINUS0", 1251, 0x4C, "DBWINUS0", 1252}, {"ascii", 850, 0x00, "ascii", 850},
-                 {"BLROM800", 1251, 0x14, "BLROM800", 0}};
-    for (const auto& c : cases) {
-        const LanguageDriver d = LanguageDriver::for_new_table(c.id, c.code_page);
-        EXPECT_EQ(d.sort_order(), c.sort_order) << c.id << c.code_page;
-        EXPECT_EQ(d.id(), c.stored_id) << c.id << c.code_page;
-        EXPECT_EQ(d.code_page(), c.stored_code_page) << c.id << c.code_page;
-    }
-    EXPECT_THROW(LanguageDriver::for_new_table("nosuch", 1251), Exception);
-}
-
 // Keys of a table, compared one character wide.
 std::string sorted(const engine::TableHeader& header, std::string bytes) {
     const engine::Collation c = engine::Collation::for_table(header);
