@@ -38,10 +38,10 @@ std::string quote(const std::string& s) {
     return out + "'";
 }
 
-// Runs the executable in cwd; environment is prepended to the command
-// ("NAME=value ").
+// Runs the executable in `cwd`; `environment` is put before the command
+// ("P2I_ANSI_CODEPAGE=1252").
 Outcome run(const fs::path& cwd, const std::vector<std::string>& args, const std::string& environment = "") {
-    std::string command = "cd " + quote(cwd.string()) + " && " + environment + quote(P2I_EXECUTABLE);
+    std::string command = "cd " + quote(cwd.string()) + " && " + environment + " " + quote(P2I_EXECUTABLE);
     for (const auto& a : args) command += " " + quote(a);
     const fs::path out = cwd / ".run.out", err = cwd / ".run.err";
     command += " >" + quote(out.string()) + " 2>" + quote(err.string());
@@ -60,6 +60,7 @@ struct TableOptions {
     int code_page = 1251;
     std::string password = kPassword;
     bool with_file_column = true;
+    std::string language_driver = {};
 };
 
 void make_table(const fs::path& path, const std::vector<Row>& rows, const TableOptions& options = {}) {
@@ -69,6 +70,7 @@ void make_table(const fs::path& path, const std::vector<Row>& rows, const TableO
     if (options.with_file_column) definition.fields.push_back({"MASTER_FILE", 'A', 120});
     definition.key_fields = options.keyed ? 1 : 0;
     definition.code_page = options.code_page;
+    definition.language_driver = options.language_driver;
     definition.password = options.password;
     engine::create_table(ansi_path, definition);
     if (!options.password.empty()) engine::Session::instance().add_password(options.password);
@@ -141,6 +143,83 @@ TEST(EndToEnd, UnkeyedPlainAnd866TablesConvertInTheirOwnOrder) {
     const std::string unkeyed = ini(dir.path() / "U.INI");
     EXPECT_LT(unkeyed.find("CD=Курсы валют"), unkeyed.find("AB=Лицевые счета")) << "file order, not sorted";
     EXPECT_EQ(ini(dir.path() / "O.INI"), kExpectedIni) << "866 names arrive as 1251 text";
+}
+
+// The label a table's header keeps: sort-order byte, id string, code page.
+std::string label(const fs::path& path) {
+    const std::string h = read_bytes(path);
+    const auto word = [&](std::size_t at) {
+        return static_cast<unsigned char>(h[at]) | static_cast<unsigned char>(h[at + 1]) << 8;
+    };
+    return std::to_string(static_cast<unsigned char>(h[0x29])) + "/" + std::string(h.c_str() + 0x58 + word(0x6E)) +
+           "/" + std::to_string(word(0x6A));
+}
+
+// Tables under each language driver's label, as the old engine wrote them
+// (by pxlib, relabelled): the INI gets exactly the bytes the old engine
+// hands over, and the upgrade keeps the label.
+TEST(EndToEnd, TableTextReachesTheIniAsTheLanguageDriverHandsItOver) {
+    TempDir dir;
+    const struct {
+        const char* table;
+        std::uint8_t sort_order;
+        const char* id;
+        int code_page;
+        std::string stored_name, stored_file;  // bytes in the table
+        std::string name, file;                // bytes in the INI
+    } cases[] = {
+        // Russian and Western text in Western ANSI tables, under the default 1251.
+        {"US", 0x4C, "DBWINUS0", 1252, cp1251("Республиканский бюджет"), cp1251("ДАННЫЕ\\Б.DAT"),
+         cp1251("Республиканский бюджет"), cp1251("ДАННЫЕ\\Б.DAT")},
+        {"WE", 0x40, "DBWINWE0", 1252, "Montr\xe9\x61l", "CAF\xc9\\A.DAT", "Montr\xe9\x61l", "CAF\xc9\\A.DAT"},
+        // Code page 0 and a double-byte ANSI table.
+        {"R8", 0x14, "BLROM800", 0, cp1251("Внешний мир"), "A.DAT", cp1251("Внешний мир"), "A.DAT"},
+        {"CN", 0x03, "china", 936, "\xd6\xd0\xce\xc4", "A.DAT", "\xd6\xd0\xce\xc4", "A.DAT"},
+        // DOS tables, converted to their Windows partner.
+        {"RU", 0xC0, "cyrr", 866, "\x8a\xe3\xe0\xe1\xeb \xc4 \xf2", "\x84\x80\x8d\x8d\x9b\x85\\\x81.DAT",
+         cp1251("Курсы") + " - \xaa", cp1251("ДАННЫЕ\\Б.DAT")},
+        {"AS", 0x00, "ascii", 437, "Caf\x82 \xe0", "CAF\x90\\A.DAT", "Caf\xe9 a", "CAF\xc9\\A.DAT"},
+    };
+    const std::vector<engine_test::OracleField> fields = {
+        {"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 120}};
+    for (const auto& c : cases) {
+        const fs::path table = dir.path() / (std::string(c.table) + ".DB");
+        engine_test::pxlib_write(table.string(), fields, {{"AB", c.stored_name, c.stored_file}, {"CD", "x", ""}}, kPassword);
+        engine_test::relabel(table.string(), c.sort_order, c.id, c.code_page);
+        const std::string before = label(table);
+        const Outcome r = run(dir.path(), {table.filename().string()});
+        ASSERT_EQ(r.code, 0) << c.table << ": " << r.err;
+        EXPECT_EQ(read_bytes(dir.path() / (std::string(c.table) + ".INI")),
+                  "[NAME]\r\nAB=" + c.name + "\r\nCD=x\r\n[PATH]\r\nAB=" + c.file + "\r\nCD=CD\r\n")
+            << c.table;
+        EXPECT_EQ(label(table), before) << c.table;
+        EXPECT_EQ(columns(table).size(), 4u) << c.table;
+    }
+}
+
+// Tables our engine labels: a Western ANSI table and a code page 0 table
+// keep the 1251 bytes they were given; a DOS table hands over 1251 text
+// even where the process's ANSI code page is 1252.
+TEST(EndToEnd, LabelledEngineTablesConvertUnderAnyAnsiCodePage) {
+    TempDir dir;
+    // The engine keeps no key order of these two drivers: unkeyed tables.
+    make_table(dir.path() / "US.DB", kRows, {.keyed = false, .language_driver = "DBWINUS0"});
+    make_table(dir.path() / "R8.DB", kRows, {.keyed = false, .language_driver = "BLROM800"});
+    make_table(dir.path() / "RU.DB", kRows, {.code_page = 866});
+    EXPECT_EQ(label(dir.path() / "US.DB"), "76/DBWINUS0/1252");
+    EXPECT_EQ(label(dir.path() / "R8.DB"), "20/BLROM800/0");
+    const std::string in_row_order = cp1251(
+        "[NAME]\r\nCD=Курсы валют\r\nAB=Лицевые счета\r\nEF=Архив\r\nGH=Справочник\r\n"
+        "[PATH]\r\nCD=LIB\\CD.DAT\r\nAB=..\\DATA\\AB.DAT\r\nEF=D:\\OLD\\EF.DAT\r\nGH=GH\r\n");
+    for (const std::string environment : {"", "P2I_ANSI_CODEPAGE=1252"}) {
+        for (const char* table : {"US", "R8", "RU"}) {
+            const Outcome r = run(dir.path(), {std::string(table) + ".DB"}, environment);
+            ASSERT_EQ(r.code, 0) << table << " " << environment << ": " << r.err;
+            EXPECT_EQ(read_bytes(dir.path() / (std::string(table) + ".INI")),
+                      std::string(table) == "RU" ? cp1251(kExpectedIni) : in_row_order)
+                << table << " " << environment;
+        }
+    }
 }
 
 TEST(EndToEnd, KeepsOtherSectionsAndDropsOldKeysAndPriority) {
