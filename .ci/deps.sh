@@ -1,14 +1,36 @@
 #!/usr/bin/env bash
-# Installs what building and testing path2ini needs on Debian 12.
+# Installs from Debian 12's archive what path2ini needs, and nothing when it
+# is already there:
+#
+#   bash .ci/deps.sh             building the tool: cmake, make, g++
+#   bash .ci/deps.sh --tests     and the tests: GoogleTest, and pxlib (through
+#                                pkg-config), an independent reader of tables
+#   bash .ci/deps.sh --package   and the Debian package: dpkg-shlibdeps and
+#                                file, which CPack asks for the dependencies
+#
+# Runs apt-get as root, or through sudo for another user.
 set -euo pipefail
-packages=(cmake make g++ pkg-config googletest libgtest-dev pxlib-dev)
+packages=(cmake make g++)
+for option in "$@"; do
+  case "$option" in
+    --tests) packages+=(pkg-config googletest libgtest-dev pxlib-dev) ;;
+    --package) packages+=(dpkg-dev file) ;;
+    *) echo "usage: $0 [--tests] [--package]" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "$0: installing ${missing[*]} needs root: run it as root, or install and set up sudo" >&2
+    exit 1
+  fi
+  sudo=(sudo)
+fi
+echo "installing ${missing[*]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,11 +1,11 @@
 #include "bench/bulk_table.h"
 
 #include "engine/format.h"
+#include "engine/language_driver.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
 #include "engine/table_file.h"
 #include "platform/file_system.h"
-#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,6 +20,7 @@ void bulk_table(const std::string& path, const engine::TableSpec& definition, in
     {
         engine::TableFile file(path, true);
         engine::TableHeader& h = file.header();
+        const engine::LanguageDriver driver = engine::LanguageDriver::identify(h);
         const std::size_t per_block = h.records_per_block();
         std::vector<std::size_t> offsets;
         std::size_t offset = 0;
@@ -38,7 +39,7 @@ void bulk_table(const std::string& path, const engine::TableSpec& definition, in
                 for (auto& v : values) v.clear();
                 make_row(done, values);
                 for (std::size_t f = 0; f < values.size(); ++f) {
-                    const std::string text = platform::convert_code_page(values[f], 0, definition.code_page);
+                    const std::string text = driver.write(values[f], "A generated value");
                     std::memcpy(record + offsets[f], text.data(),
                                 std::min(text.size(), static_cast<std::size_t>(definition.fields[f].size)));
                 }

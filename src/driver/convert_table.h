@@ -16,7 +16,9 @@ struct StoreFactory {
 StoreFactory ProductionStores();
 
 // Checks the argument count, prints the table's file name and full path and
-// converts the table into an INI file. Returns the exit code: 0 after a
-// conversion, -1 when the argument count is wrong. Failures leave as
-// Exception after both stores have been deleted.
+// converts the table into an INI file; warns on standard error about
+// identifiers that several rows share. "--help" or "-h" prints the help and
+// "--version" the version instead, and nothing is created. Returns the exit
+// code: 0 after a conversion or an option, -1 when the argument count is
+// wrong. Failures leave as Exception after both stores have been deleted.
 int ConvertTable(int argc, const char* const argv[], const StoreFactory& stores);

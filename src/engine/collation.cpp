@@ -1,18 +1,22 @@
 #include "engine/collation.h"
 
+#include "engine/language_driver.h"
 #include "platform/exception.h"
-#include "platform/text.h"
 
 #include <cstring>
 
 namespace engine {
 namespace {
 
-// The Cyrillic order of code page 1251 ("ancyrr"): letters compare by
+// Letters of the Cyrillic orders: А..Е weigh 91..96, Ё 97, Ж..Я 98..123,
+// the same in both code pages; `letter` counts from А (0) to Я (31).
+unsigned cyrillic_weight(unsigned letter) { return letter < 6 ? 91 + letter : 92 + letter; }
+
+// "ancyrr", the Cyrillic order of code page 1251, as Borland's table has it
+// (Firebird's src/intl/collations/pw1251cyrr.h): letters compare by
 // alphabet first (Ё after Е, Latin before Cyrillic), then lower case before
 // upper case; other characters keep their own place.
-void cyrillic_1251_weights(std::array<std::uint8_t, 256>& primary,
-                           std::array<std::uint8_t, 256>& secondary) {
+void ancyrr_weights(std::array<std::uint8_t, 256>& primary, std::array<std::uint8_t, 256>& secondary) {
     for (unsigned b = 0; b < 256; ++b) {
         unsigned weight = b;
         unsigned second = 0;
@@ -32,9 +36,43 @@ void cyrillic_1251_weights(std::array<std::uint8_t, 256>& primary,
         } else if (b >= 185 && b <= 191) {
             weight = b + 5;
         } else if (b >= 192) {  // А..Я, а..я
-            const unsigned letter = (b - 192) % 32;
-            weight = letter < 6 ? 91 + letter : 92 + letter;
+            weight = cyrillic_weight((b - 192) % 32);
             second = b < 224 ? 1 : 0;
+        }
+        primary[b] = static_cast<std::uint8_t>(weight);
+        secondary[b] = static_cast<std::uint8_t>(second);
+    }
+}
+
+// "cyrr", the Cyrillic order of DOS code page 866, as Borland's table has
+// it (Firebird's src/intl/collations/pd866cyrr.h): the same alphabet, then
+// the pseudo-graphics from 0xB7 up, "[" to "`", "{" to 0x7F, the graphics
+// 0xB0..0xB6, and last the bytes from 0xF2 up (Є є Ї ї Ў ў ° ...), which are
+// not letters in this order.
+void cyrr_weights(std::array<std::uint8_t, 256>& primary, std::array<std::uint8_t, 256>& secondary) {
+    for (unsigned b = 0; b < 256; ++b) {
+        unsigned weight = b;
+        unsigned second = 0;
+        if (b >= 'A' && b <= 'Z') {
+            second = 1;
+        } else if (b >= 'a' && b <= 'z') {
+            weight = b - 32;
+        } else if (b >= 91 && b <= 96) {
+            weight = b + 74;
+        } else if (b >= 123 && b <= 127) {
+            weight = b + 48;
+        } else if (b >= 128 && b <= 159) {  // А..Я
+            weight = cyrillic_weight(b - 128);
+            second = 1;
+        } else if (b >= 160 && b <= 175) {  // а..п
+            weight = cyrillic_weight(b - 160);
+        } else if (b >= 224 && b <= 239) {  // р..я
+            weight = cyrillic_weight(b - 224 + 16);
+        } else if (b == 240 || b == 241) {  // Ё ё
+            weight = 97;
+            second = b == 240 ? 1 : 0;
+        } else if (b >= 183) {  // 0xB7..0xDF and 0xF2..0xFF
+            weight = b - 59;
         }
         primary[b] = static_cast<std::uint8_t>(weight);
         secondary[b] = static_cast<std::uint8_t>(second);
@@ -45,32 +83,22 @@ void cyrillic_1251_weights(std::array<std::uint8_t, 256>& primary,
 
 Collation Collation::for_table(const TableHeader& header) {
     Collation c;
-    // The sort-order byte names the order; the id string that goes with it
-    // is only named in messages (older tables have none).
-    const std::string id = header.sort_order_id.empty() ? "#" + std::to_string(header.sort_order)
-                                                        : header.sort_order_id;
-    if (header.sort_order == 0x00) return c;
-    std::array<std::uint8_t, 256> primary{}, secondary{};
-    cyrillic_1251_weights(primary, secondary);
-    if (header.sort_order == 0x8F && header.code_page == 1251) {
-        c.byte_order_ = false;
-        c.primary_ = primary;
-        c.secondary_ = secondary;
+    const LanguageDriver driver = LanguageDriver::identify(header);
+    switch (driver.order()) {
+    case SortOrder::bytes:
         return c;
-    }
-    if (header.sort_order == 0xC0 && header.code_page == 866) {
-        // The same alphabet over the DOS Cyrillic code page.
+    case SortOrder::ancyrr:
         c.byte_order_ = false;
-        for (unsigned b = 0; b < 256; ++b) {
-            const std::string one(1, static_cast<char>(b));
-            const std::string ansi = platform::convert_code_page(one, 866, 1251);
-            const auto mapped = static_cast<unsigned char>(ansi.empty() ? '?' : ansi[0]);
-            c.primary_[b] = b < 128 ? primary[b] : primary[mapped];
-            c.secondary_[b] = b < 128 ? secondary[b] : secondary[mapped];
-        }
+        ancyrr_weights(c.primary_, c.secondary_);
         return c;
+    case SortOrder::cyrr:
+        c.byte_order_ = false;
+        cyrr_weights(c.primary_, c.secondary_);
+        return c;
+    case SortOrder::other:
+        break;
     }
-    throw Exception("Table " + header.file + " uses the sort order '" + id +
+    throw Exception("Table " + header.file + " uses the sort order '" + driver.name() +
                     "', in which the engine cannot insert keys");
 }
 

@@ -12,8 +12,9 @@ namespace engine {
 
 class Collation {
 public:
-    // Throws Exception when the table's sort order is not one the engine
-    // can keep (byte order, the Cyrillic orders of code pages 1251 and 866).
+    // The order of the table's language driver. Throws Exception when it is
+    // not one the engine can keep (byte order "ascii", the Cyrillic orders
+    // "ancyrr" of code page 1251 and "cyrr" of code page 866).
     static Collation for_table(const TableHeader& header);
 
     // Compares the key fields of two records: <0, 0, >0.

@@ -20,8 +20,9 @@ Dataset::Dataset(const std::string& path, bool writable) : writable_(writable) {
     const TableHeader& h = file_->header();
     if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
         throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
+    driver_ = LanguageDriver::identify(h);
     for (std::size_t i = 0; i < h.fields.size(); ++i) {
-        names_.push_back(platform::convert_code_page(h.fields[i].name, h.code_page, 0));
+        names_.push_back(driver_.read(h.fields[i].name));
         fields_.push_back(std::make_unique<Field>(*this, static_cast<int>(i)));
     }
     walker_ = std::make_unique<ChainWalker>(*file_);
@@ -100,8 +101,7 @@ std::string Dataset::value(int index) {
     const std::uint8_t* bytes = record + f.offset;
     if (!is_blob_type(f.type)) {
         std::string text = decode_value(f, bytes);
-        if (f.type == kAlpha) text = platform::convert_code_page(text, header().code_page, 0);
-        return text;
+        return f.type == kAlpha ? driver_.read(text) : text;
     }
     const std::size_t leader = f.width - 10;
     const std::uint32_t size = get_u32(bytes + leader + 4);
@@ -114,35 +114,30 @@ std::string Dataset::value(int index) {
             memo_ = std::make_unique<MemoFile>(companion_path(path(), "MB"), header().checksum);
         blob = memo_->read(bytes, f.width);
     }
-    if (f.type == kMemo || f.type == kFormattedMemo)
-        blob = platform::convert_code_page(blob, header().code_page, 0);
-    return blob;
+    return f.type == kMemo || f.type == kFormattedMemo ? driver_.read(blob) : blob;
 }
 
 void Dataset::set_value(int index, const std::string& ansi) {
     if (mode_ == Mode::browse)
         throw Exception("Table " + path() + " is not being edited or inserted into");
     const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
-    const std::string text =
-        f.type == kAlpha ? platform::convert_code_page(ansi, 0, header().code_page) : ansi;
-    encode_value(f, text, buffer_.data() + f.offset);
+    if (f.type != kAlpha) {
+        encode_value(f, ansi, buffer_.data() + f.offset);
+        return;
+    }
+    // Only what the column keeps is converted: the text is cut to its width.
+    const std::string_view kept = std::string_view(ansi).substr(0, f.width);
+    encode_value(f, driver_.write(kept, "Column " + field_name(index) + " of table " + path()),
+                 buffer_.data() + f.offset);
 }
 
+// Case is ignored on the text the caller sees: each stored byte as the
+// driver hands it over, upper-cased in the ANSI code page.
 void Dataset::fold_table_init() {
     if (fold_) return;
     std::array<std::uint8_t, 256> fold{};
-    const int cp = header().code_page;
-    const bool convertible = platform::code_page_supported(cp);
-    for (unsigned b = 0; b < 256; ++b) {
-        fold[b] = static_cast<std::uint8_t>(b);
-        if (b == 0 || !convertible) continue;
-        const std::string one(1, static_cast<char>(b));
-        const std::string ansi = platform::convert_code_page(one, cp, 0);
-        const std::string back = platform::convert_code_page(platform::upper_case(ansi), 0, cp);
-        if (back.size() == 1 && back != "?") fold[b] = static_cast<std::uint8_t>(back[0]);
-    }
-    if (!convertible)
-        for (unsigned b = 'a'; b <= 'z'; ++b) fold[b] = static_cast<std::uint8_t>(b - 32);
+    const std::array<unsigned char, 256>& visible = driver_.read_table();
+    for (unsigned b = 0; b < 256; ++b) fold[b] = platform::upper_case_byte(visible[b]);
     fold_ = fold;
 }
 
@@ -152,10 +147,11 @@ bool Dataset::locate(int index, const std::string& key, bool ignore_case, bool w
     const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
     const std::size_t size = header().record_size;
     if (f.type == kAlpha) {
-        std::string wanted = platform::convert_code_page(key, 0, header().code_page);
+        // Stored bytes are compared as the caller sees them, with the key.
+        std::string wanted = key;
         if (ignore_case) {
             fold_table_init();
-            for (char& c : wanted) c = static_cast<char>((*fold_)[static_cast<unsigned char>(c)]);
+            for (char& c : wanted) c = static_cast<char>(platform::upper_case_byte(static_cast<unsigned char>(c)));
         }
         if (wanted.size() > f.width || wanted.find('\0') != std::string::npos) return false;
         if (whole_value) {
@@ -171,17 +167,18 @@ bool Dataset::locate(int index, const std::string& key, bool ignore_case, bool w
         }
         const std::size_t n = wanted.size();
         const auto* key_bytes = reinterpret_cast<const std::uint8_t*>(wanted.data());
-        const std::array<std::uint8_t, 256>* fold = ignore_case ? &*fold_ : nullptr;
+        const std::array<std::uint8_t, 256>& seen = ignore_case ? *fold_ : driver_.read_table();
+        const bool as_stored = !ignore_case && !driver_.converts();
         for (std::size_t b = 0; b < chain_.size(); ++b) {
             for (std::size_t r = 0; r < chain_[b].count; ++r) {
                 const std::uint8_t* bytes = chain_[b].record(r, size) + f.offset;
                 // Whole value: the key's bytes, then the end of the field or a NUL.
                 if (whole_value && n < f.width && bytes[n] != 0) continue;
                 std::size_t i = 0;
-                if (fold != nullptr)
-                    while (i < n && (*fold)[bytes[i]] == key_bytes[i]) ++i;
-                else
+                if (as_stored)
                     while (i < n && bytes[i] == key_bytes[i]) ++i;
+                else
+                    while (i < n && seen[bytes[i]] == key_bytes[i]) ++i;
                 if (i == n) {
                     block_index_ = b, row_ = r, eof_ = false;
                     return true;
@@ -208,8 +205,8 @@ std::string Dataset::locate_value(const std::uint8_t* record, const LocateIndex&
     const FieldDef& f = header().fields[static_cast<std::size_t>(index.field)];
     const std::uint8_t* bytes = record + f.offset;
     std::string value(reinterpret_cast<const char*>(bytes), bounded_length(bytes, f.width));
-    if (index.ignore_case)
-        for (char& c : value) c = static_cast<char>((*fold_)[static_cast<unsigned char>(c)]);
+    const std::array<std::uint8_t, 256>& seen = index.ignore_case ? *fold_ : driver_.read_table();
+    for (char& c : value) c = static_cast<char>(seen[static_cast<unsigned char>(c)]);
     return value;
 }
 

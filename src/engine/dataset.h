@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "engine/collation.h"
+#include "engine/language_driver.h"
 #include "engine/memo.h"
 #include "engine/table_file.h"
 
@@ -68,7 +69,8 @@ private:
     std::unique_ptr<TableFile> file_;
     bool writable_;
     std::vector<std::unique_ptr<Field>> fields_;
-    std::vector<std::string> names_;  // ANSI
+    LanguageDriver driver_;
+    std::vector<std::string> names_;  // as the driver hands them over
     std::unique_ptr<MemoFile> memo_;
 
     // Streaming cursor (until the chain is loaded).
@@ -84,7 +86,7 @@ private:
     Mode mode_ = Mode::browse;
     std::vector<std::uint8_t> buffer_;  // the row being edited or inserted
     std::optional<Collation> collation_;
-    std::optional<std::array<std::uint8_t, 256>> fold_;
+    std::optional<std::array<std::uint8_t, 256>> fold_;  // stored byte to the caller's, upper-cased
     bool write_checked_ = false;
     // Which values an alpha column holds (folded when located ignoring
     // case), so that a locate that cannot succeed needs no scan. Kept up to

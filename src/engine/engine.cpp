@@ -6,11 +6,11 @@
 #include "engine/cipher.h"
 #include "engine/dataset.h"
 #include "engine/format.h"
+#include "engine/language_driver.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
 #include "engine/restructure.h"
 #include "platform/exception.h"
-#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -286,18 +286,28 @@ void create_table(const std::string& path, const TableSpec& definition) {
     if (definition.password.size() > Session::kMaxPasswordLength)
         throw Exception("A password is limited to " + std::to_string(Session::kMaxPasswordLength) +
                         " characters");
-    if (definition.level < 5 && definition.code_page != 437 && definition.code_page != 1251 && definition.code_page != 866)
-        throw Exception("Tables of level 3 and 3.5 store no code page");
+    const LanguageDriver label = LanguageDriver::for_new_table(definition.language_driver, definition.code_page);
+    // Level 3 and 3.5 headers keep only the sort-order byte; the names and
+    // values are written as the driver that byte names reads them.
+    const LanguageDriver driver = LanguageDriver::identify(layout.version >= 5, label.sort_order(),
+                                                           label.id(), label.code_page());
+    const bool byte_names_it = definition.language_driver.empty()
+                                   ? definition.code_page == 437 || definition.code_page == 1251 ||
+                                         definition.code_page == 866
+                                   : driver.name() == label.name();
+    if (definition.level < 5 && !byte_names_it)
+        throw Exception("Tables of level 3 and 3.5 store no code page and no language driver's name");
     layout.file_type = definition.key_fields > 0 ? kKeyedTable : kUnkeyedTable;
     layout.block_size = static_cast<std::size_t>(definition.block_size_kb) * 1024;
     layout.key_fields = static_cast<std::size_t>(definition.key_fields);
-    layout.code_page = definition.code_page;
-    sort_order_for_code_page(definition.code_page, layout.sort_order, layout.sort_order_id);
+    layout.code_page = label.code_page();
+    layout.sort_order = label.sort_order();
+    layout.sort_order_id = label.id();
     layout.checksum = cipher::password_checksum(definition.password);
     std::size_t record_size = 0;
     for (const FieldSpec& s : definition.fields) {
         FieldDef f;
-        f.name = platform::convert_code_page(s.name, 0, definition.code_page);
+        f.name = driver.write(s.name, "The column name " + s.name);
         if (f.name.empty() || f.name.size() > 25)
             throw Exception("Column name '" + s.name + "' must have 1 to 25 characters");
         switch (s.type) {

@@ -7,8 +7,9 @@
 //
 // Every failure is an Exception whose message names the file and what is
 // wrong. All file access goes through platform::file_system(), so tests can
-// inject faults. Texts are ANSI code page text; values are converted to and
-// from the table's own code page.
+// inject faults. Texts are handed over as the table's language driver has
+// them (language_driver.h): unchanged for ANSI drivers, converted between
+// the DOS code page and its Windows partner for OEM drivers.
 
 #include <cstdint>
 #include <memory>
@@ -69,14 +70,16 @@ public:
     Field& operator=(const Field&) = delete;
 
     const std::string& name() const;
-    // The current row's value as ANSI text; every type renders as text and
-    // a blank (NULL) value is the empty text. Memo and blob fields read
-    // from the .MB file; throws when it is missing or damaged.
+    // The current row's value as text, handed over as the table's language
+    // driver does; every type renders as text and a blank (NULL) value is
+    // the empty text. Memo and blob fields read from the .MB file; throws
+    // when it is missing or damaged.
     std::string as_string() const;
-    // Only while editing or inserting: converts ANSI text to the table's
-    // code page and cuts it to the column's width. Alpha, number, money,
-    // short, long, logical, date, time, timestamp and BCD columns accept
-    // text; others throw Exception.
+    // Only while editing or inserting: cuts the text to the column's width
+    // and stores it as the table's language driver does; throws Exception
+    // naming the column when a character has no place in the driver's code
+    // page. Alpha, number, money, short, long, logical, date, time,
+    // timestamp and BCD columns accept text; others throw Exception.
     void set_as_string(const std::string& value);
 
 private:
@@ -135,8 +138,9 @@ public:
     Field& field(int index);
     std::uint32_t record_count() const;
 
-    // Makes the first row whose column equals key the current row. Case is
-    // ignored (ANSI code page folding) when asked; with whole_value false a
+    // Makes the first row whose column equals key the current row, as the
+    // caller sees the values. Case is ignored (ANSI code page folding of
+    // that text) when asked; with whole_value false a
     // prefix matches. Returns false and keeps the current row when none.
     bool locate(const std::string& column, const std::string& key, bool ignore_case,
                 bool whole_value);
@@ -175,9 +179,14 @@ struct TableSpec {
     int key_fields = 0;        // leading fields that form the primary key (0 = unkeyed)
     int level = 7;             // 3, 4 (meaning 3.5), 5 or 7
     int block_size_kb = 2;     // 1..32
-    // The table's code page; the sort order follows it: 1251 "ancyrr",
-    // 866 "cyrr", anything else "ascii" (byte order).
+    // The table's code page; the language driver follows it: 1251
+    // "ancyrr", 866 "cyrr" (DOS text), anything else "ascii" (byte order;
+    // DOS text over 437 and 850, bytes passed through over others).
     int code_page = 1251;
+    // When not empty, the id of a language driver the engine recognises
+    // (e.g. "DBWINUS0"): it sets sort order and code page; code_page only
+    // chooses among drivers of that id ("ascii" over 437 or 850).
+    std::string language_driver;
     std::string password;      // empty: not encrypted
 };
 

@@ -20,6 +20,19 @@ std::size_t field_table_offset(std::uint8_t version) {
     return version >= 5 ? offset::kLevel4FieldTable : offset::kLevel3FieldTable;
 }
 
+// A sort-order id string: 1 to 31 printable ASCII characters ending in a
+// NUL inside the header; empty when there is none at `at`.
+std::string sort_order_id_at(const std::vector<std::uint8_t>& header, std::size_t at) {
+    std::string id;
+    for (; at < header.size() && id.size() < 32; ++at) {
+        const std::uint8_t c = header[at];
+        if (c == 0) return id;
+        if (c <= 0x20 || c >= 0x7F) break;
+        id.push_back(static_cast<char>(c));
+    }
+    return {};
+}
+
 }  // namespace
 
 std::size_t field_width(std::uint8_t type, std::uint8_t size_code) {
@@ -175,16 +188,14 @@ TableHeader parse_table_header(const std::string& file, const std::vector<std::u
     }
 
     if (h.level4()) {
+        // The code page as stored: 0 occurs (language driver "BLROM800")
+        // and says nothing about the text.
         h.code_page = get_u16(b + offset::kCodePage);
-        // Field numbers, then the sort order's name.
-        at += field_count * 2;
-        if (at < h.header_size)
-            h.sort_order_id.assign(text + at, bounded_length(text + at, std::min<std::size_t>(
-                                                                     h.header_size - at, 32)));
-    }
-    if (h.code_page == 0) {
-        // Older tables name no code page; their sort order tells.
-        h.code_page = h.sort_order == 0x8F ? 1251 : (h.sort_order == 0xC0 ? 866 : 437);
+        // The sort order's id string starts at 0x58 + the word at 0x6E (seen
+        // in tables the old engine wrote); right after the field numbers in
+        // all of them, which is where to look when that word is unusable.
+        h.sort_order_id = sort_order_id_at(h.bytes, 0x58 + get_u16(b + 0x6E));
+        if (h.sort_order_id.empty()) h.sort_order_id = sort_order_id_at(h.bytes, at + field_count * 2);
     }
     return h;
 }
@@ -195,23 +206,6 @@ TableHeader read_table_header(const std::string& path) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, 0x10000)));
     bytes.resize(file->read_at(0, bytes.data(), bytes.size()));
     return parse_table_header(path, bytes, size);
-}
-
-void sort_order_for_code_page(int code_page, std::uint8_t& sort_order, std::string& id) {
-    switch (code_page) {
-    case 1251:
-        sort_order = 0x8F;
-        id = "ancyrr";
-        break;
-    case 866:
-        sort_order = 0xC0;
-        id = "cyrr";
-        break;
-    default:
-        sort_order = 0x00;
-        id = "ascii";
-        break;
-    }
 }
 
 std::vector<std::uint8_t> build_table_header(const HeaderLayout& layout) {
@@ -276,7 +270,7 @@ std::vector<std::uint8_t> build_table_header(const HeaderLayout& layout) {
             h[0x6C] = 1;
             h[0x6D] = 1;
         }
-        put_u16(&h[0x6E], static_cast<std::uint32_t>(used - 0x60 + 1));
+        put_u16(&h[0x6E], static_cast<std::uint32_t>(numbers_at + count * 2 - 0x58));
     } else {
         put_u32(&h[offset::kEncryption1], layout.checksum);
     }

@@ -100,9 +100,9 @@ struct TableHeader {
     std::uint8_t sort_order = 0;
     std::uint8_t version = 0;         // the version byte at 0x39
     std::uint32_t auto_increment = 0;
-    int code_page = 0;
+    int code_page = 0;                // level 4+, as stored (0 included); 0 before
     std::string table_name;           // as stored in the header
-    std::string sort_order_id;        // level 4+ only
+    std::string sort_order_id;        // level 4+ only; empty when none can be read
     std::vector<FieldDef> fields;
 
     bool keyed() const { return file_type == kKeyedTable; }
@@ -147,8 +147,5 @@ struct HeaderLayout {
 
 // Builds an empty table's header (no records, no blocks).
 std::vector<std::uint8_t> build_table_header(const HeaderLayout& layout);
-
-// The sort order of a code page for new tables: byte and id string.
-void sort_order_for_code_page(int code_page, std::uint8_t& sort_order, std::string& id);
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include "engine/bytes.h"
 #include "engine/cipher.h"
 #include "engine/format.h"
+#include "engine/language_driver.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
 #include "engine/table_file.h"
@@ -54,10 +55,11 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
     if (width < 1 || width > 255)
         throw Exception("Column width " + std::to_string(width) + " is out of range (1 to 255)");
     if (old.fields.size() >= 255) throw Exception("Table " + path + " already has 255 columns");
-    const std::string name = platform::convert_code_page(column, 0, old.code_page);
+    const LanguageDriver driver = LanguageDriver::identify(old);
     for (const FieldDef& f : old.fields)
-        if (platform::equal_ignoring_case(platform::convert_code_page(f.name, old.code_page, 0), column))
+        if (platform::equal_ignoring_case(driver.read(f.name), column))
             throw Exception("Table " + path + " already has a column " + column);
+    const std::string name = driver.write(column, "The name of the new column " + column + " of table " + path);
 
     HeaderLayout layout;
     layout.file_type = old.file_type;

@@ -16,3 +16,10 @@ public:
 private:
     std::string message_;
 };
+
+// An Exception whose message the user has already been shown, in an error
+// box: whoever ends the run because of it does not repeat the message.
+class ShownException : public Exception {
+public:
+    using Exception::Exception;
+};

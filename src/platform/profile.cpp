@@ -66,6 +66,8 @@ std::size_t first_break_length(std::string_view ending) {
 
 }  // namespace
 
+std::string profile_name_as_matched(std::string_view name) { return fold(name); }
+
 std::string profile_value_as_read(std::string_view raw) {
     std::string_view value = trim(raw);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&

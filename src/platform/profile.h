@@ -43,6 +43,10 @@
 
 namespace platform {
 
+// The form in which a section name or key is matched: trimmed, upper-cased.
+// Two keys with the same form are one key of the file.
+std::string profile_name_as_matched(std::string_view name);
+
 // The value a reader gets for the raw text that follows "=" on a key line:
 // trimmed, then one outer pair of matching quotes removed.
 std::string profile_value_as_read(std::string_view raw);

@@ -16,6 +16,13 @@ namespace platform {
 // The process's ANSI code page number (1251 by default on POSIX).
 int ansi_code_page();
 
+// Throws Exception, naming the setting and the values it accepts, when the
+// setting that chooses the ANSI code page names one that cannot be used (on
+// POSIX, a P2I_ANSI_CODEPAGE that is not a number from the list above or
+// one that iconv lacks; Windows has no such setting). The program refuses to
+// run on such a setting; ansi_code_page() then gives the default.
+void check_ansi_code_page_setting();
+
 // Locale-aware upper and lower casing of ANSI text, byte by byte for
 // single-byte code pages; bytes without a partner stay unchanged.
 std::string upper_case(std::string_view text);

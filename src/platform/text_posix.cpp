@@ -5,6 +5,7 @@
 
 #include "platform/code_page_posix.h"
 #include "platform/exception.h"
+#include "platform/messages.h"
 
 #include <array>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 #include <locale.h>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <wctype.h>
 
 namespace platform {
@@ -22,24 +25,42 @@ using posix::charset_for_code_page;
 
 constexpr int kDefaultAnsiCodePage = 1251;
 
+constexpr const char* kSetting = "P2I_ANSI_CODEPAGE";
+constexpr int kKnownAnsiCodePages[] = {1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258,
+                                       874,  932,  936,  949,  950};
+
 bool is_known_ansi_code_page(int cp) {
-    return (cp >= 1250 && cp <= 1258) || cp == 874 || cp == 932 || cp == 936 || cp == 949 ||
-           cp == 950;
+    for (const int known : kKnownAnsiCodePages)
+        if (cp == known) return true;
+    return false;
 }
 
-int read_ansi_code_page() {
-    const char* value = std::getenv("P2I_ANSI_CODEPAGE");
-    if (value == nullptr || *value == '\0') return kDefaultAnsiCodePage;
-    char* end = nullptr;
-    const long cp = std::strtol(value, &end, 10);
-    if (*end != '\0' || !is_known_ansi_code_page(static_cast<int>(cp))) return kDefaultAnsiCodePage;
+bool usable(int cp) {
+    if (!is_known_ansi_code_page(cp)) return false;
     try {
-        charset_for_code_page(static_cast<int>(cp));
+        charset_for_code_page(cp);
     } catch (const Exception&) {
-        return kDefaultAnsiCodePage;
+        return false;
     }
-    return static_cast<int>(cp);
+    return true;
 }
+
+// The code page the setting names: the default when it is missing or empty,
+// nothing when it is anything but the decimal digits of a usable code page.
+std::optional<int> code_page_of_setting(const char* value) {
+    if (value == nullptr || *value == '\0') return kDefaultAnsiCodePage;
+    const std::string_view text(value);
+    if (text.size() > 9) return std::nullopt;
+    int cp = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        cp = cp * 10 + (c - '0');
+    }
+    if (!usable(cp)) return std::nullopt;
+    return cp;
+}
+
+int read_ansi_code_page() { return code_page_of_setting(std::getenv(kSetting)).value_or(kDefaultAnsiCodePage); }
 
 // Unicode simple case mapping, independent of the user's locale.
 locale_t unicode_ctype() {
@@ -147,6 +168,22 @@ const std::array<char, 256>* byte_map(int from, int to) {
 int ansi_code_page() {
     static const int cp = read_ansi_code_page();
     return cp;
+}
+
+void check_ansi_code_page_setting() {
+    const char* value = std::getenv(kSetting);
+    if (code_page_of_setting(value)) return;
+    // ansi_code_page() has fallen back to its default, in which the message
+    // and the value (as the console gave it) are shown.
+    std::string accepted;
+    for (const int cp : kKnownAnsiCodePages) {
+        if (!usable(cp)) continue;
+        if (!accepted.empty()) accepted += ", ";
+        accepted += std::to_string(cp);
+    }
+    throw Exception(program_message("Недопустимое значение переменной окружения ") + kSetting + " \"" +
+                    posix::from_native(value) + program_message("\": допустимы кодовые страницы ") + accepted +
+                    program_message(" (если переменная не задана, ") + std::to_string(kDefaultAnsiCodePage) + ")");
 }
 
 std::string upper_case(std::string_view text) { return map_text(text, ansi_tables().upper); }

@@ -75,6 +75,9 @@ void require_code_page(int code_page) {
 
 int ansi_code_page() { return static_cast<int>(GetACP()); }
 
+// The system's ANSI code page is always usable.
+void check_ansi_code_page_setting() {}
+
 std::string upper_case(std::string_view text) {
     std::string result(text);
     map_single_byte_runs(result, CharUpperBuffA);

@@ -2,8 +2,8 @@
 
 #include "engine/engine.h"
 #include "model/path_text.h"
-#include "platform/cp1251.h"
 #include "platform/exception.h"
+#include "platform/messages.h"
 #include "platform/system.h"
 
 namespace {
@@ -51,7 +51,7 @@ private:
 std::string TDatFileStorageDb::StoreFileName(const std::string& /*baseName*/) { return std::string(); }
 
 bool TDatFileStorageDb::PrepareTable(const std::string& path, std::string* failure) {
-    std::string context = cp1251("Ошибка открытия файла ") + path;
+    std::string context = platform::program_message("Ошибка открытия файла ") + path;
     if (!platform::file_exists(path)) return false;
 
     const auto query = std::make_unique<engine::Query>();
@@ -59,7 +59,7 @@ bool TDatFileStorageDb::PrepareTable(const std::string& path, std::string* failu
         query->add_sql_line("select * from " + Quoted(path));
         query->open();
         if (query->find_field("DESCRIPTION") == nullptr) {
-            context = cp1251("Ошибка реструктуризации файла ") + path;
+            context = platform::program_message("Ошибка реструктуризации файла ") + path;
             query->close();
             query->clear_sql();
             query->add_sql_line("alter table " + Quoted(path) + " add DESCRIPTION CHAR(255)");
@@ -67,7 +67,7 @@ bool TDatFileStorageDb::PrepareTable(const std::string& path, std::string* failu
         }
     } catch (const Exception& e) {
         const std::string text = context + "\n" + e.Message();
-        platform::show_error_box(text, cp1251("Ошибка"));
+        platform::show_error_box(text, platform::program_message("Ошибка"));
         if (failure != nullptr) *failure = text;
         return false;
     }
@@ -82,7 +82,8 @@ std::unique_ptr<engine::Table> TDatFileStorageDb::OpenTable(const std::string& p
         table->set_table_name(path);
         table->open();
     } catch (const Exception& e) {
-        throw Exception(cp1251("Не могу открыть таблицу ") + e.Message() + cp1251("\nРабота программы невозможна"));
+        throw Exception(platform::program_message("Не могу открыть таблицу ") + e.Message() +
+                        platform::program_message("\nРабота программы невозможна"));
     }
     return table;
 }
@@ -96,8 +97,9 @@ void TDatFileStorageDb::ReadAll(const std::string& path, TDatFileDescList& list)
     if (!table) {
         // An existing table whose check or upgrade failed must not pass for
         // an empty one: the caller would erase the INI file and report
-        // success. The box has been shown; the same text ends the run.
-        if (!failure.empty()) throw Exception(failure);
+        // success. The box has been shown; it ends the run without being
+        // repeated.
+        if (!failure.empty()) throw ShownException(failure);
         return;
     }
     platform::set_current_directory(DirectoryPart(path));
@@ -124,7 +126,7 @@ void TDatFileStorageDb::ReadEntry(const std::string& path, const std::string& id
             SetPaths(entry, UpperCase(Trim(id)), ExpandFileName(file), name);
         }
     } catch (const Exception& e) {
-        platform::show_error_box(cp1251("Ошибка при работе с таблицей ") + path + ":\n" + e.Message(),
+        platform::show_error_box(platform::program_message("Ошибка при работе с таблицей ") + path + ":\n" + e.Message(),
                                  platform::application_title());
     }
 }

@@ -20,8 +20,8 @@ using testing_support::TempDir;
 // told to fail.
 class RecordingStore final : public TDatFilePath {
 public:
-    RecordingStore(std::string name, std::vector<std::string>& log, bool fail, int rows)
-        : name_(std::move(name)), log_(log), fail_(fail), rows_(rows) {}
+    RecordingStore(std::string name, std::vector<std::string>& log, bool fail, std::vector<std::string> ids)
+        : name_(std::move(name)), log_(log), fail_(fail), ids_(std::move(ids)) {}
     ~RecordingStore() override { log_.push_back("delete " + name_); }
 
     std::string StoreFileName(const std::string&) override { return std::string(); }
@@ -29,7 +29,7 @@ public:
     void ReadAll(const std::string& path, TDatFileDescList& list) override {
         log_.push_back(name_ + ".ReadAll " + path);
         if (fail_) throw Exception("read failed");
-        for (int i = 0; i < rows_; ++i) SetPaths(list.Add(), "ID" + std::to_string(i), "", "n");
+        for (const std::string& id : ids_) SetPaths(list.Add(), id, "", "n");
     }
     void WriteAll(const std::string& path, TDatFileDescList& list) override {
         log_.push_back(name_ + ".WriteAll " + path + " " + std::to_string(list.Count()));
@@ -40,7 +40,7 @@ private:
     std::string name_;
     std::vector<std::string>& log_;
     bool fail_;
-    int rows_;
+    std::vector<std::string> ids_;
 };
 
 class ConvertTableTest : public ::testing::Test {
@@ -52,15 +52,17 @@ protected:
     }
     void TearDown() override { platform::set_current_directory(saved_); }
 
-    StoreFactory stores(bool tableFails = false, bool iniFails = false) {
+    StoreFactory stores(bool tableFails = false, bool iniFails = false,
+                        std::vector<std::string> ids = {"ID0", "ID1"}) {
         return StoreFactory{
-            [this, tableFails] {
+            [this, tableFails, ids] {
                 log_.push_back("create table");
-                return std::unique_ptr<TDatFilePath>(std::make_unique<RecordingStore>("table", log_, tableFails, 2));
+                return std::unique_ptr<TDatFilePath>(std::make_unique<RecordingStore>("table", log_, tableFails, ids));
             },
             [this, iniFails] {
                 log_.push_back("create ini");
-                return std::unique_ptr<TDatFilePath>(std::make_unique<RecordingStore>("ini", log_, iniFails, 0));
+                return std::unique_ptr<TDatFilePath>(
+                    std::make_unique<RecordingStore>("ini", log_, iniFails, std::vector<std::string>{}));
             }};
     }
 
@@ -93,6 +95,42 @@ TEST_F(ConvertTableTest, WrongArgumentCountPrintsUsageAndCreatesNothing) {
     EXPECT_EQ(out, platform::to_console(cp1251("Неверное количество параметров (должно быть 2)")) + "\n");
     EXPECT_EQ(run({"a", "b"}, stores()), -1);
     EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(ConvertTableTest, HelpAndVersionArePrintedAndCreateNothing) {
+    std::string out;
+    for (const char* option : {"--help", "-h"}) {
+        log_.clear();
+        EXPECT_EQ(run({option}, stores(), &out), 0) << option;
+        EXPECT_TRUE(log_.empty()) << option;
+        const std::string console = platform::to_console(cp1251("Использование:\n  path2ini ТАБЛИЦА\n"));
+        EXPECT_NE(out.find(console), std::string::npos) << out;
+        for (const char* part : {"DESCRIPTION", "PRIORITY", "0 ", "3 "})
+            EXPECT_NE(out.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(run({"--version"}, stores(), &out), 0);
+    EXPECT_EQ(out, "path2ini " P2I_VERSION "\n");
+    EXPECT_TRUE(log_.empty());
+    // An option is the only argument or none; the count rule comes first.
+    EXPECT_EQ(run({"--help", "T.DB"}, stores(), &out), -1);
+    EXPECT_EQ(out, platform::to_console(cp1251("Неверное количество параметров (должно быть 2)")) + "\n");
+}
+
+TEST_F(ConvertTableTest, IdentifiersThatBecomeOneKeyAreReportedOnceEach) {
+    std::ofstream(dir_.file("T.DB")) << "x";
+    testing::internal::CaptureStderr();
+    const int code = run({"T.DB"}, stores(false, false, {"ab", "CD", "AB", "cd", "Ab", "EF"}));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(log_[3], "ini.WriteAll " + dir_ansi_ + kSeparator + "T.INI 6") << "every row is still written";
+    EXPECT_EQ(err, platform::to_console(cp1251("Предупреждение: идентификатор \"AB\" встречается в таблице "
+                                               "несколько раз (строк: 3), в INI-файл записана последняя строка\n"
+                                               "Предупреждение: идентификатор \"CD\" встречается в таблице "
+                                               "несколько раз (строк: 2), в INI-файл записана последняя строка\n")));
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({"T.DB"}, stores()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "distinct identifiers warn of nothing";
 }
 
 TEST_F(ConvertTableTest, ReadsTheTableThenWritesTheIniBesideIt) {

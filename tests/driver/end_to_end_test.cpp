@@ -38,8 +38,10 @@ std::string quote(const std::string& s) {
     return out + "'";
 }
 
-Outcome run(const fs::path& cwd, const std::vector<std::string>& args) {
-    std::string command = "cd " + quote(cwd.string()) + " && " + quote(P2I_EXECUTABLE);
+// Runs the executable in `cwd`; `environment` is put before the command
+// ("P2I_ANSI_CODEPAGE=1252").
+Outcome run(const fs::path& cwd, const std::vector<std::string>& args, const std::string& environment = "") {
+    std::string command = "cd " + quote(cwd.string()) + " && " + environment + " " + quote(P2I_EXECUTABLE);
     for (const auto& a : args) command += " " + quote(a);
     const fs::path out = cwd / ".run.out", err = cwd / ".run.err";
     command += " >" + quote(out.string()) + " 2>" + quote(err.string());
@@ -58,6 +60,7 @@ struct TableOptions {
     int code_page = 1251;
     std::string password = kPassword;
     bool with_file_column = true;
+    std::string language_driver = {};
 };
 
 void make_table(const fs::path& path, const std::vector<Row>& rows, const TableOptions& options = {}) {
@@ -67,6 +70,7 @@ void make_table(const fs::path& path, const std::vector<Row>& rows, const TableO
     if (options.with_file_column) definition.fields.push_back({"MASTER_FILE", 'A', 120});
     definition.key_fields = options.keyed ? 1 : 0;
     definition.code_page = options.code_page;
+    definition.language_driver = options.language_driver;
     definition.password = options.password;
     engine::create_table(ansi_path, definition);
     if (!options.password.empty()) engine::Session::instance().add_password(options.password);
@@ -141,6 +145,83 @@ TEST(EndToEnd, UnkeyedPlainAnd866TablesConvertInTheirOwnOrder) {
     EXPECT_EQ(ini(dir.path() / "O.INI"), kExpectedIni) << "866 names arrive as 1251 text";
 }
 
+// The label a table's header keeps: sort-order byte, id string, code page.
+std::string label(const fs::path& path) {
+    const std::string h = read_bytes(path);
+    const auto word = [&](std::size_t at) {
+        return static_cast<unsigned char>(h[at]) | static_cast<unsigned char>(h[at + 1]) << 8;
+    };
+    return std::to_string(static_cast<unsigned char>(h[0x29])) + "/" + std::string(h.c_str() + 0x58 + word(0x6E)) +
+           "/" + std::to_string(word(0x6A));
+}
+
+// Tables under each language driver's label, as the old engine wrote them
+// (by pxlib, relabelled): the INI gets exactly the bytes the old engine
+// hands over, and the upgrade keeps the label.
+TEST(EndToEnd, TableTextReachesTheIniAsTheLanguageDriverHandsItOver) {
+    TempDir dir;
+    const struct {
+        const char* table;
+        std::uint8_t sort_order;
+        const char* id;
+        int code_page;
+        std::string stored_name, stored_file;  // bytes in the table
+        std::string name, file;                // bytes in the INI
+    } cases[] = {
+        // Russian and Western text in Western ANSI tables, under the default 1251.
+        {"US", 0x4C, "DBWINUS0", 1252, cp1251("Республиканский бюджет"), cp1251("ДАННЫЕ\\Б.DAT"),
+         cp1251("Республиканский бюджет"), cp1251("ДАННЫЕ\\Б.DAT")},
+        {"WE", 0x40, "DBWINWE0", 1252, "Montr\xe9\x61l", "CAF\xc9\\A.DAT", "Montr\xe9\x61l", "CAF\xc9\\A.DAT"},
+        // Code page 0 and a double-byte ANSI table.
+        {"R8", 0x14, "BLROM800", 0, cp1251("Внешний мир"), "A.DAT", cp1251("Внешний мир"), "A.DAT"},
+        {"CN", 0x03, "china", 936, "\xd6\xd0\xce\xc4", "A.DAT", "\xd6\xd0\xce\xc4", "A.DAT"},
+        // DOS tables, converted to their Windows partner.
+        {"RU", 0xC0, "cyrr", 866, "\x8a\xe3\xe0\xe1\xeb \xc4 \xf2", "\x84\x80\x8d\x8d\x9b\x85\\\x81.DAT",
+         cp1251("Курсы") + " - \xaa", cp1251("ДАННЫЕ\\Б.DAT")},
+        {"AS", 0x00, "ascii", 437, "Caf\x82 \xe0", "CAF\x90\\A.DAT", "Caf\xe9 a", "CAF\xc9\\A.DAT"},
+    };
+    const std::vector<engine_test::OracleField> fields = {
+        {"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 60}, {"MASTER_FILE", 'A', 120}};
+    for (const auto& c : cases) {
+        const fs::path table = dir.path() / (std::string(c.table) + ".DB");
+        engine_test::pxlib_write(table.string(), fields, {{"AB", c.stored_name, c.stored_file}, {"CD", "x", ""}}, kPassword);
+        engine_test::relabel(table.string(), c.sort_order, c.id, c.code_page);
+        const std::string before = label(table);
+        const Outcome r = run(dir.path(), {table.filename().string()});
+        ASSERT_EQ(r.code, 0) << c.table << ": " << r.err;
+        EXPECT_EQ(read_bytes(dir.path() / (std::string(c.table) + ".INI")),
+                  "[NAME]\r\nAB=" + c.name + "\r\nCD=x\r\n[PATH]\r\nAB=" + c.file + "\r\nCD=CD\r\n")
+            << c.table;
+        EXPECT_EQ(label(table), before) << c.table;
+        EXPECT_EQ(columns(table).size(), 4u) << c.table;
+    }
+}
+
+// Tables our engine labels: a Western ANSI table and a code page 0 table
+// keep the 1251 bytes they were given; a DOS table hands over 1251 text
+// even where the process's ANSI code page is 1252.
+TEST(EndToEnd, LabelledEngineTablesConvertUnderAnyAnsiCodePage) {
+    TempDir dir;
+    // The engine keeps no key order of these two drivers: unkeyed tables.
+    make_table(dir.path() / "US.DB", kRows, {.keyed = false, .language_driver = "DBWINUS0"});
+    make_table(dir.path() / "R8.DB", kRows, {.keyed = false, .language_driver = "BLROM800"});
+    make_table(dir.path() / "RU.DB", kRows, {.code_page = 866});
+    EXPECT_EQ(label(dir.path() / "US.DB"), "76/DBWINUS0/1252");
+    EXPECT_EQ(label(dir.path() / "R8.DB"), "20/BLROM800/0");
+    const std::string in_row_order = cp1251(
+        "[NAME]\r\nCD=Курсы валют\r\nAB=Лицевые счета\r\nEF=Архив\r\nGH=Справочник\r\n"
+        "[PATH]\r\nCD=LIB\\CD.DAT\r\nAB=..\\DATA\\AB.DAT\r\nEF=D:\\OLD\\EF.DAT\r\nGH=GH\r\n");
+    for (const std::string environment : {"", "P2I_ANSI_CODEPAGE=1252"}) {
+        for (const char* table : {"US", "R8", "RU"}) {
+            const Outcome r = run(dir.path(), {std::string(table) + ".DB"}, environment);
+            ASSERT_EQ(r.code, 0) << table << " " << environment << ": " << r.err;
+            EXPECT_EQ(read_bytes(dir.path() / (std::string(table) + ".INI")),
+                      std::string(table) == "RU" ? cp1251(kExpectedIni) : in_row_order)
+                << table << " " << environment;
+        }
+    }
+}
+
 TEST(EndToEnd, KeepsOtherSectionsAndDropsOldKeysAndPriority) {
     TempDir dir;
     make_table(dir.path() / "PATHS.DB", {{"AB", "Новое", "a.dat"}});
@@ -165,8 +246,52 @@ TEST(EndToEnd, DuplicateIdentifiersLeaveTheLaterRow) {
     TempDir dir;
     make_table(dir.path() / "D.DB", {{"ab", "first", "1.dat"}, {"AB", "second", "2.dat"}},
                {.keyed = false});
-    ASSERT_EQ(run(dir.path(), {"D.DB"}).code, 0);
+    const Outcome r = run(dir.path(), {"D.DB"});
+    ASSERT_EQ(r.code, 0);
     EXPECT_EQ(ini(dir.path() / "D.INI"), "[NAME]\r\nAB=second\r\n[PATH]\r\nAB=2.dat\r\n");
+    EXPECT_EQ(r.err, "Предупреждение: идентификатор \"AB\" встречается в таблице несколько раз (строк: 2), "
+                     "в INI-файл записана последняя строка\n");
+}
+
+TEST(EndToEnd, HelpAndVersionTouchNothing) {
+    TempDir dir;
+    const Outcome help = run(dir.path(), {"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Использование:"), std::string::npos) << help.out;
+    const Outcome version = run(dir.path(), {"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "path2ini " P2I_VERSION "\n");
+    EXPECT_EQ(help.err + version.err, "");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// A code page that cannot be used would read and write every name wrongly:
+// the run ends before it reads or writes anything.
+TEST(EndToEnd, UnusableCodePageSettingIsRefused) {
+    TempDir dir;
+    make_table(dir.path() / "T.DB", kRows);
+    std::ofstream(dir.path() / "T.INI", std::ios::binary) << "[NAME]\r\nKEEP=me\r\n";
+    const auto table = read_bytes(dir.path() / "T.DB");
+    for (const char* value : {"abc", "65001", "866"}) {
+        const Outcome r = run(dir.path(), {"T.DB"}, std::string("P2I_ANSI_CODEPAGE=") + value + " ");
+        EXPECT_EQ(r.code, 3) << value;
+        EXPECT_EQ(r.out, "") << value;
+        EXPECT_EQ(r.err.rfind("Недопустимое значение переменной окружения P2I_ANSI_CODEPAGE \"" +
+                                  std::string(value) + "\": допустимы кодовые страницы 1250, 1251",
+                              0),
+                  0u)
+            << r.err;
+        EXPECT_NE(r.err.find("\nAbnormal program termination\n"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(read_bytes(dir.path() / "T.DB"), table);
+    EXPECT_EQ(read_bytes(dir.path() / "T.INI"), "[NAME]\r\nKEEP=me\r\n");
+}
+
+TEST(EndToEnd, MessagesAreSpelledInLatinUnderACodePageWithoutCyrillic) {
+    TempDir dir;
+    const Outcome r = run(dir.path(), {"T.DB"}, "P2I_ANSI_CODEPAGE=1252 ");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "Ne nayden fayl tablitsy " + (dir.path() / "T.DB").string() + "\nAbnormal program termination\n");
 }
 
 TEST(EndToEnd, ConvertsTablesThatPxlibWrote) {
@@ -199,11 +324,15 @@ TEST(EndToEnd, ConvertsTablesThatPxlibWrote) {
 class Failure : public ::testing::Test {
 protected:
     void SetUp() override { std::ofstream(dir_.path() / "T.INI", std::ios::binary) << kOldIni; }
+    // The reason is on standard error once, the termination line after it.
     void expect_failure(const std::string& message_part) {
         const Outcome r = run(dir_.path(), {"T.DB"});
         EXPECT_EQ(r.code, 3);
-        EXPECT_NE(r.err.find(message_part), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("Abnormal program termination\n"), std::string::npos) << r.err;
+        const std::size_t found = r.err.find(message_part);
+        EXPECT_NE(found, std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(message_part, found + 1), std::string::npos) << "shown twice: " << r.err;
+        const std::string end = "\nAbnormal program termination\n";
+        EXPECT_TRUE(r.err.size() > end.size() && r.err.substr(r.err.size() - end.size()) == end) << r.err;
         EXPECT_EQ(read_bytes(dir_.path() / "T.INI"), kOldIni);
     }
     static constexpr const char* kOldIni = "[NAME]\r\nKEEP=me\r\n";

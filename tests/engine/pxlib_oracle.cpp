@@ -128,6 +128,30 @@ void pxlib_write(const std::string& path, const std::vector<OracleField>& fields
     }
 }
 
+void relabel(const std::string& path, std::uint8_t sort_order, const std::string& id, int code_page) {
+    std::string bytes;
+    {
+        std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
+        if (!in) throw std::runtime_error("cannot open " + path);
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) bytes.append(buffer, n);
+    }
+    const std::string old_id = "ANSIINTL";
+    const std::size_t header_size = static_cast<unsigned char>(bytes[2]) | static_cast<unsigned char>(bytes[3]) << 8;
+    const std::size_t at = bytes.find(old_id + '\0', 0x78);
+    if (at == std::string::npos || at > header_size || id.size() > old_id.size())
+        throw std::runtime_error("relabel: no room for the id in " + path);
+    bytes.replace(at, old_id.size(), id + std::string(old_id.size() - id.size(), '\0'));
+    bytes[0x6E] = static_cast<char>((at - 0x58) & 0xFF);
+    bytes[0x6F] = static_cast<char>((at - 0x58) >> 8);
+    bytes[0x29] = static_cast<char>(sort_order);
+    bytes[0x6A] = static_cast<char>(code_page & 0xFF);
+    bytes[0x6B] = static_cast<char>(code_page >> 8);
+    std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(path.c_str(), "r+b"), &std::fclose);
+    if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size())
+        throw std::runtime_error("cannot rewrite " + path);
+}
+
 OracleTable pxlib_read(const std::string& path, const std::string& password) {
     OracleTable t;
     FILE* fp = std::fopen(path.c_str(), "rb");

@@ -39,6 +39,12 @@ void pxlib_write(const std::string& path, const std::vector<OracleField>& fields
                  const std::vector<Row>& rows, const std::string& password = "",
                  int key_fields = 0);
 
+// pxlib labels every table it writes "ANSIINTL" over code page 1252. This
+// gives the table another language driver's label where the old engine
+// keeps it: the sort-order byte at 0x29, the code page at 0x6A and the id
+// string (at most 8 characters) where the word at 0x6E points.
+void relabel(const std::string& path, std::uint8_t sort_order, const std::string& id, int code_page);
+
 // Reads a table with pxlib, opened read-only.
 OracleTable pxlib_read(const std::string& path, const std::string& password = "");
 

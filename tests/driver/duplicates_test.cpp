@@ -1,0 +1,29 @@
+#include "driver/duplicates.h"
+#include "platform/cp1251.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TDatFileDescList list_of(const std::vector<std::string>& ids) {
+    TDatFileDescList list;
+    for (const std::string& id : ids) list.Add().Id = id;
+    return list;
+}
+
+std::vector<std::pair<std::string, int>> found(const TDatFileDescList& list) {
+    std::vector<std::pair<std::string, int>> result;
+    for (const DuplicateIdentifier& d : FindDuplicateIdentifiers(list)) result.emplace_back(d.Key, d.Rows);
+    return result;
+}
+
+TEST(DuplicateIdentifiers, AreTheKeysTheIniFileMatchesAlike) {
+    // Blanks around an identifier and the case of its letters, Cyrillic ones
+    // included, make no other INI key; inner blanks do.
+    const std::vector<std::pair<std::string, int>> expected{{"AB", 3}, {cp1251("ЖУ"), 2}};
+    EXPECT_EQ(found(list_of({" ab", "A B", cp1251("жу"), "AB\t", "x", "Ab", cp1251("ЖУ ")})), expected);
+    EXPECT_TRUE(found(list_of({"A", "B", "AB", ""})).empty());
+    EXPECT_TRUE(found(TDatFileDescList()).empty());
+}
+
+}  // namespace
