@@ -25,7 +25,7 @@ Dataset::Dataset(const std::string& path, bool writable) : writable_(writable) {
         names_.push_back(driver_.read(h.fields[i].name));
         fields_.push_back(std::make_unique<Field>(*this, static_cast<int>(i)));
     }
-    walker_ = std::make_unique<ChainWalker>(*file_);
+    walker_ = std::make_unique<ChainWalker>(*file_, ChainWalker::Decryption::on_demand);
     eof_ = false;
     row_ = 0;
     while (true) {
@@ -48,10 +48,9 @@ Field* Dataset::find_field(const std::string& name) {
 bool Dataset::eof() const { return eof_; }
 
 const std::uint8_t* Dataset::current_record() const {
-    if (eof_) return nullptr;
-    if (loaded_)
-        return chain_[block_index_].bytes.data() + kBlockHeaderSize + row_ * header().record_size;
-    return walker_->record(row_);
+    // The streaming cursor's blocks may still be scrambled: read through the walker.
+    if (eof_ || !loaded_) return nullptr;
+    return chain_[block_index_].bytes.data() + kBlockHeaderSize + row_ * header().record_size;
 }
 
 void Dataset::next() {
@@ -96,12 +95,28 @@ void Dataset::load_all() {
 
 std::string Dataset::value(int index) {
     const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
-    const std::uint8_t* record = mode_ != Mode::browse ? buffer_.data() : current_record();
-    if (record == nullptr) return {};
-    const std::uint8_t* bytes = record + f.offset;
+    std::uint8_t field[256];  // no field is wider (format.cpp, field_width)
+    const std::uint8_t* bytes = nullptr;
+    if (mode_ != Mode::browse) {
+        bytes = buffer_.data() + f.offset;
+    } else if (eof_) {
+        return {};
+    } else if (loaded_) {
+        bytes = current_record() + f.offset;
+    } else if (f.type == kAlpha) {
+        // Straight from the block: only the text's own bytes are unscrambled.
+        const std::size_t length = walker_->copy_text(row_, f.offset, f.width, field);
+        std::string text(reinterpret_cast<const char*>(field), length);
+        driver_.read_in_place(text);
+        return text;
+    } else {
+        walker_->copy_bytes(row_, f.offset, f.width, field);
+        bytes = field;
+    }
     if (!is_blob_type(f.type)) {
         std::string text = decode_value(f, bytes);
-        return f.type == kAlpha ? driver_.read(text) : text;
+        if (f.type == kAlpha) driver_.read_in_place(text);
+        return text;
     }
     const std::size_t leader = f.width - 10;
     const std::uint32_t size = get_u32(bytes + leader + 4);

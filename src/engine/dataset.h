@@ -57,7 +57,7 @@ private:
         }
     };
 
-    const std::uint8_t* current_record() const;
+    const std::uint8_t* current_record() const;  // once the chain is loaded
     void load_all();  // reads the whole chain into memory (for changes)
     void check_can_write();
     std::size_t insert_position(const std::uint8_t* record, std::size_t& block, std::size_t& row);

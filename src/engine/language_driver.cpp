@@ -261,9 +261,13 @@ const std::array<unsigned char, 256>& LanguageDriver::read_table() const {
 
 std::string LanguageDriver::read(std::string_view stored) const {
     std::string text(stored);
+    read_in_place(text);
+    return text;
+}
+
+void LanguageDriver::read_in_place(std::string& text) const {
     if (translation_ != nullptr)
         for (char& c : text) c = static_cast<char>(translation_->read[static_cast<unsigned char>(c)]);
-    return text;
 }
 
 std::string LanguageDriver::write(std::string_view text, const std::string& subject) const {

@@ -66,6 +66,8 @@ public:
     // without a partner in the Windows code page reads as a look-alike
     // ("+" for box corners, "a" for alpha), never as "?".
     std::string read(std::string_view stored) const;
+    // The same, converting the text where it lies.
+    void read_in_place(std::string& text) const;
     // The caller's view of every stored byte.
     const std::array<unsigned char, 256>& read_table() const;
     // The caller's text as stored bytes. Throws Exception, beginning with

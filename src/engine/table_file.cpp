@@ -59,11 +59,15 @@ TableFile::TableFile(const std::string& path, bool writable)
     header_ = parse_table_header(path, read_header_bytes(*file_, size), size);
 }
 
-void TableFile::read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer) {
+void TableFile::read_stored_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer) {
     const std::size_t bytes = static_cast<std::size_t>(count) * header_.block_size;
     if (file_->read_at(header_.block_offset(first), buffer, bytes) != bytes)
         throw Exception("Table " + path() + " is truncated: block " + std::to_string(first) +
                         " cannot be read");
+}
+
+void TableFile::read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer) {
+    read_stored_blocks(first, count, buffer);
     if (header_.encrypted())
         for (std::uint32_t i = 0; i < count; ++i)
             cipher::decrypt_block(buffer + i * header_.block_size, header_.block_size,
@@ -85,8 +89,11 @@ void TableFile::write_header() {
     file_->write_at(0, header_.bytes.data(), header_.bytes.size());
 }
 
-ChainWalker::ChainWalker(TableFile& file)
-    : file_(file), visited_(file.header().file_blocks + 1, false), next_(file.header().first_block) {}
+ChainWalker::ChainWalker(TableFile& file, Decryption decryption)
+    : file_(file), visited_(file.header().file_blocks + 1, false), next_(file.header().first_block) {
+    if (decryption == Decryption::on_demand && file.header().encrypted())
+        keys_ = std::make_unique<cipher::BlockKeys>(file.header().checksum);
+}
 
 bool ChainWalker::advance() {
     if (next_ == 0) return false;
@@ -108,15 +115,43 @@ bool ChainWalker::advance() {
             std::min<std::uint32_t>(number_ + 1 == number || number_ == 0 ? per_window : 1,
                                     h.file_blocks - number + 1);
         window_.resize(static_cast<std::size_t>(count) * h.block_size);
-        file_.read_blocks(number, count, window_.data());
+        if (keys_)
+            file_.read_stored_blocks(number, count, window_.data());
+        else
+            file_.read_blocks(number, count, window_.data());
         window_first_ = number;
         window_count_ = count;
     }
     block_ = window_.data() + static_cast<std::size_t>(number - window_first_) * h.block_size;
-    info_ = parse_block(h, block_, number);
+    if (keys_) {
+        key_ = &keys_->for_block(number);
+        std::uint8_t head[kBlockHeaderSize];
+        key_->decrypt_bytes(block_, 0, kBlockHeaderSize, head);
+        info_ = parse_block(h, head, number);
+    } else {
+        info_ = parse_block(h, block_, number);
+    }
     number_ = number;
     next_ = info_.next;
     return true;
+}
+
+void ChainWalker::copy_bytes(std::size_t index, std::size_t offset, std::size_t n, std::uint8_t* out) const {
+    const std::size_t at = kBlockHeaderSize + index * file_.header().record_size + offset;
+    if (key_ != nullptr)
+        key_->decrypt_bytes(block_, at, n, out);
+    else
+        std::memcpy(out, block_ + at, n);
+}
+
+std::size_t ChainWalker::copy_text(std::size_t index, std::size_t offset, std::size_t n,
+                                   std::uint8_t* out) const {
+    const std::size_t at = kBlockHeaderSize + index * file_.header().record_size + offset;
+    if (key_ != nullptr) return key_->decrypt_text(block_, at, n, out);
+    const void* zero = std::memchr(block_ + at, 0, n);
+    const std::size_t length = zero == nullptr ? n : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - (block_ + at));
+    std::memcpy(out, block_ + at, length);
+    return length;
 }
 
 std::string companion_path(const std::string& table_path, const std::string& extension) {

@@ -3,6 +3,7 @@
 // data blocks (decrypted on read, encrypted on write) and the walk along the
 // block chain, which is the table's row order.
 
+#include "engine/cipher.h"
 #include "engine/format.h"
 #include "platform/file_system.h"
 
@@ -36,6 +37,8 @@ public:
 
     // Reads `count` consecutive blocks starting at `first` (plain text).
     void read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
+    // The same as the file holds them: scrambled when the table is encrypted.
+    void read_stored_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
     void write_block(std::uint32_t number, const std::uint8_t* plain);
     void write_header();
 
@@ -48,7 +51,13 @@ private:
 // file and loops. Reads ahead when blocks follow each other in the file.
 class ChainWalker {
 public:
-    explicit ChainWalker(TableFile& file);
+    // How the blocks of an encrypted table are unscrambled: each whole block
+    // as it is read, or only the bytes a reader asks for (then block() and
+    // record() give the scrambled bytes; read them with copy_bytes and
+    // copy_text).
+    enum class Decryption { whole_blocks, on_demand };
+
+    explicit ChainWalker(TableFile& file, Decryption decryption = Decryption::whole_blocks);
     // Moves to the next block of the chain; false at its end.
     bool advance();
     std::uint32_t number() const { return number_; }
@@ -57,9 +66,16 @@ public:
     const std::uint8_t* record(std::size_t index) const {
         return block_ + kBlockHeaderSize + index * file_.header().record_size;
     }
+    // Plain bytes [offset, offset + n) of a record of the current block.
+    void copy_bytes(std::size_t index, std::size_t offset, std::size_t n, std::uint8_t* out) const;
+    // The same up to the first zero byte; returns the count before it. Bytes
+    // after it may be written too: out has room for n bytes.
+    std::size_t copy_text(std::size_t index, std::size_t offset, std::size_t n, std::uint8_t* out) const;
 
 private:
     TableFile& file_;
+    std::unique_ptr<cipher::BlockKeys> keys_;  // on demand, for an encrypted table
+    const cipher::BlockKey* key_ = nullptr;    // the current block's, on demand
     std::vector<bool> visited_;
     std::uint32_t next_ = 0;
     std::uint32_t number_ = 0;
