@@ -3,16 +3,36 @@
 #include "model/path_text.h"
 #include "platform/text.h"
 
+#include <utility>
+
 namespace {
 
-void set_path_field(TDatFileDesc& entry, std::string& field, const std::string& text) {
-    if (field == text) return;
-    // Trimmed, then upper-cased: done in one pass, as this runs for every row.
+// The bounds of `text` without leading and trailing characters of code 32
+// or less.
+std::pair<std::size_t, std::size_t> trimmed_bounds(std::string_view text) {
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
     while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
-    field = platform::upper_case(std::string_view(text).substr(first, last - first));
+    return {first, last};
+}
+
+void set_path_field(TDatFileDesc& entry, std::string& field, std::string_view text) {
+    if (field == text) return;
+    const auto [first, last] = trimmed_bounds(text);
+    field.assign(text.substr(first, last - first));
+    platform::upper_case_in_place(field);
+    entry.Priority = -2;
+}
+
+// The same, taking over the text's buffer.
+void set_path_field(TDatFileDesc& entry, std::string& field, std::string&& text) {
+    if (field == text) return;
+    const auto [first, last] = trimmed_bounds(text);
+    text.erase(last);
+    text.erase(0, first);
+    platform::upper_case_in_place(text);
+    field = std::move(text);
     entry.Priority = -2;
 }
 
@@ -23,38 +43,41 @@ bool has_extension(const std::string& path) {
 
 }  // namespace
 
-void SetFileName(TDatFileDesc& entry, const std::string& text) { set_path_field(entry, entry.FileName, text); }
+void SetFileName(TDatFileDesc& entry, const std::string& text) {
+    set_path_field(entry, entry.FileName, std::string_view(text));
+}
 
-void SetFileDir(TDatFileDesc& entry, const std::string& text) { set_path_field(entry, entry.FileDir, text); }
+void SetFileDir(TDatFileDesc& entry, const std::string& text) {
+    set_path_field(entry, entry.FileDir, std::string_view(text));
+}
 
 std::string FullPath(const TDatFileDesc& entry) { return entry.FileDir + entry.FileName; }
 
-void SetPaths(TDatFileDesc& entry, const std::string& id, const std::string& rawPath,
-              const std::string& name) {
-    entry.Id = UpperCase(id);
-    entry.Name = name;
-    entry.RawPath = rawPath;
-
-    const std::string expanded = ExpandFileName(rawPath);
+void SetPaths(TDatFileDesc& entry, std::string id, std::string rawPath, std::string name) {
+    std::string expanded = ExpandFileName(rawPath);
     const bool endsWithSeparator =
         !expanded.empty() && platform::is_directory_separator(static_cast<unsigned char>(expanded.back()));
-    if (expanded.empty() || endsWithSeparator || has_extension(expanded))
-        SetFileDir(entry, expanded);
-    else
+    if (!expanded.empty() && !endsWithSeparator && !has_extension(expanded))
         // A path without extension names a directory. POSIX paths keep their
         // own separator; the INI side writes "\\" whatever it reads.
-        SetFileDir(entry, expanded + (expanded.front() == '/' ? "/" : "\\"));
+        expanded.push_back(expanded.front() == '/' ? '/' : '\\');
+    set_path_field(entry, entry.FileDir, std::move(expanded));
 
     const std::size_t nameStart = FileNameStart(entry.FileDir);
     if (nameStart < entry.FileDir.size()) {
-        SetFileName(entry, entry.FileDir.substr(nameStart));
+        set_path_field(entry, entry.FileName, std::string_view(entry.FileDir).substr(nameStart));
         // The directory part is already trimmed and upper-cased.
         entry.FileDir.resize(nameStart);
     } else if (!entry.FileDir.empty()) {
-        SetFileName(entry, id);
+        set_path_field(entry, entry.FileName, std::string_view(id));
     } else {
-        SetFileName(entry, ExpandFileName(id));
+        set_path_field(entry, entry.FileName, ExpandFileName(id));
     }
+
+    entry.Id = std::move(id);
+    platform::upper_case_in_place(entry.Id);
+    entry.Name = std::move(name);
+    entry.RawPath = std::move(rawPath);
     entry.Priority = -2;
 }
 

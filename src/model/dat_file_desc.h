@@ -26,9 +26,9 @@ void SetFileDir(TDatFileDesc& entry, const std::string& text);
 std::string FullPath(const TDatFileDesc& entry);
 
 // Fills an entry from the three texts a store reads for one row, resolving
-// the raw path against the current directory.
-void SetPaths(TDatFileDesc& entry, const std::string& id, const std::string& rawPath,
-              const std::string& name);
+// the raw path against the current directory. The texts are taken by value:
+// a caller that no longer needs them hands over their buffers.
+void SetPaths(TDatFileDesc& entry, std::string id, std::string rawPath, std::string name);
 
 struct TDatFileDescList {
     std::string Name;  // file-name part of the source file

@@ -45,49 +45,93 @@ void write_line(std::FILE* stream, std::string_view ansi) {
 
 bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Resolves "." and ".." segments of the part of a path after its root;
-// ".." never climbs above the root. Empty segments (doubled separators) go.
-std::string normalise_segments(std::string_view rest, char separator, bool windows_names) {
-    std::string out;
-    out.reserve(rest.size());
-    std::vector<std::size_t> starts;  // where each kept segment begins in `out`
-    auto flush = [&](std::size_t begin, std::size_t end, bool last) {
-        std::string_view segment = rest.substr(begin, end - begin);
+// True when the ANSI code page has double-byte characters, whose second
+// byte may look like a separator.
+bool code_page_has_lead_bytes() {
+    static const bool result = [] {
+        for (int c = 0; c < 256; ++c)
+            if (is_lead_byte(static_cast<unsigned char>(c))) return true;
+        return false;
+    }();
+    return result;
+}
+
+// Resolves "." and ".." segments of a path after its root, appending the
+// kept ones to `out`, which holds the root (its first `root` bytes) and any
+// segments kept before; ".." never climbs above the root. Empty segments
+// (doubled separators) go. A text may be given in parts: all but the last
+// with `final` false, as if each part were followed by a separator.
+class Segments {
+public:
+    Segments(std::string& out, std::vector<std::size_t>& starts, std::size_t root, char separator,
+             bool windows_names)
+        : out_(out), starts_(starts), root_(root), separator_(separator), windows_names_(windows_names) {}
+
+    // False when the part ends in a lead byte whose pair the next part would
+    // complete: then the parts cannot be taken one by one.
+    bool add(std::string_view rest, bool final) {
+        std::size_t begin = 0;
+        bool trailing = false;
+        const bool double_byte = code_page_has_lead_bytes();
+        for (std::size_t i = 0; i < rest.size(); ++i) {
+            const auto c = static_cast<unsigned char>(rest[i]);
+            trailing = false;
+            if (double_byte && is_lead_byte(c)) {
+                if (i + 1 < rest.size()) {
+                    ++i;
+                    continue;
+                }
+                if (!final) return false;
+            }
+            if (c == '\\' || c == '/') {
+                flush(rest.substr(begin, i - begin), false);
+                begin = i + 1;
+                trailing = true;
+            }
+        }
+        if (!final) {
+            flush(rest.substr(begin), false);
+            return true;
+        }
+        flush(rest.substr(begin), !trailing);
+        if (trailing && !starts_.empty()) out_.push_back(separator_);
+        return true;
+    }
+
+private:
+    void flush(std::string_view segment, bool last) {
         if (segment.empty() || segment == ".") return;
         if (segment == "..") {
-            if (!starts.empty()) {
-                out.resize(starts.back() == 0 ? 0 : starts.back() - 1);
-                starts.pop_back();
+            if (!starts_.empty()) {
+                out_.resize(starts_.back() == root_ ? root_ : starts_.back() - 1);
+                starts_.pop_back();
             }
             return;
         }
-        if (windows_names && last) {
+        if (windows_names_ && last) {
             // Windows drops trailing dots and blanks of the last element.
             while (!segment.empty() && (segment.back() == '.' || segment.back() == ' ')) segment.remove_suffix(1);
             if (segment.empty()) return;
         }
-        if (!starts.empty()) out.push_back(separator);
-        starts.push_back(out.size());
-        out.append(segment);
-    };
-    std::size_t begin = 0;
-    bool trailing = false;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        const auto c = static_cast<unsigned char>(rest[i]);
-        trailing = false;
-        if (is_lead_byte(c) && i + 1 < rest.size()) {
-            ++i;
-            continue;
-        }
-        if (c == '\\' || c == '/') {
-            flush(begin, i, false);
-            begin = i + 1;
-            trailing = true;
-        }
+        if (!starts_.empty()) out_.push_back(separator_);
+        starts_.push_back(out_.size());
+        out_.append(segment);
     }
-    flush(begin, rest.size(), !trailing);
-    if (trailing && !starts.empty()) out.push_back(separator);
-    return out;
+
+    std::string& out_;
+    std::vector<std::size_t>& starts_;
+    std::size_t root_;
+    char separator_;
+    bool windows_names_;
+};
+
+// The root followed by the normalised segments of `rest`.
+std::string normalised(std::string root, std::string_view rest, char separator, bool windows_names) {
+    static thread_local std::vector<std::size_t> starts;
+    starts.clear();
+    root.reserve(root.size() + rest.size() + 1);
+    Segments(root, starts, root.size(), separator, windows_names).add(rest, true);
+    return root;
 }
 
 // A path in Windows form (drive letter or "\\server\share"), normalised as
@@ -97,7 +141,7 @@ std::string full_windows_path(std::string_view path) {
         // "C:x.dat" is relative to C:'s current directory, taken as its root.
         std::string root(path.substr(0, 2));
         root.push_back('\\');
-        return root + normalise_segments(path.substr(2), '\\', true);
+        return normalised(std::move(root), path.substr(2), '\\', true);
     }
     // UNC: "\\server\share" is the root.
     std::string rest(path.substr(2));
@@ -113,7 +157,8 @@ std::string full_windows_path(std::string_view path) {
         root.push_back(rest[i]);
     }
     if (parts < 2) return root;
-    return root + "\\" + normalise_segments(std::string_view(rest).substr(i), '\\', true);
+    root.push_back('\\');
+    return normalised(std::move(root), std::string_view(rest).substr(i), '\\', true);
 }
 
 }  // namespace
@@ -164,6 +209,8 @@ std::string application_title() {
     return name;
 }
 
+namespace {
+
 // The current directory's name, remembered between changes: paths are
 // expanded against it once per row of a table.
 std::string& remembered_directory() {
@@ -171,32 +218,72 @@ std::string& remembered_directory() {
     return name;
 }
 
-std::string current_directory() {
+// The remembered directory as the start of a full path: its segments
+// normalised once, not again for every path expanded against it.
+struct DirectoryPrefix {
+    std::string directory;  // what it was made from
+    bool usable = false;    // false: expand from the whole text
+    std::string out;
+    std::vector<std::size_t> starts;
+};
+
+DirectoryPrefix& directory_prefix() {
+    static DirectoryPrefix prefix;
+    return prefix;
+}
+
+// The current directory's name; empty when it cannot be had.
+const std::string& known_directory() {
     std::string& remembered = remembered_directory();
     if (!remembered.empty()) return remembered;
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) return std::string();
+        if (errno != ERANGE) return remembered;
         buffer.resize(buffer.size() * 2);
     }
     remembered = from_native(buffer.data());
     return remembered;
 }
 
+// A relative path against the current directory: as the directory, a
+// separator and the path, normalised together after the first byte.
+std::string full_relative_path(std::string_view path) {
+    const std::string& directory = known_directory();
+    DirectoryPrefix& prefix = directory_prefix();
+    if (prefix.directory != directory || prefix.out.empty()) {
+        prefix.directory = directory;
+        prefix.out = "/";
+        prefix.starts.clear();
+        prefix.usable = directory.empty() ||
+                        Segments(prefix.out, prefix.starts, 1, '/', false)
+                            .add(std::string_view(directory).substr(1), false);
+    }
+    if (!prefix.usable) {
+        std::string absolute = directory;
+        absolute.push_back('/');
+        absolute += path;
+        return normalised("/", std::string_view(absolute).substr(1), '/', false);
+    }
+    static thread_local std::vector<std::size_t> starts;
+    starts = prefix.starts;
+    std::string out;
+    out.reserve(prefix.out.size() + path.size() + 1);
+    out = prefix.out;
+    Segments(out, starts, 1, '/', false).add(path, true);
+    return out;
+}
+
+}  // namespace
+
+std::string current_directory() { return known_directory(); }
+
 std::string full_path(std::string_view path) {
     if (path.empty()) return std::string();
     const bool drive = path.size() >= 2 && path[1] == ':' && is_drive_letter(path[0]);
     const bool unc = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
     if (drive || unc) return full_windows_path(path);
-    std::string absolute;
-    if (path[0] == '/' || path[0] == '\\') {
-        absolute = std::string(path);
-    } else {
-        absolute = current_directory();
-        absolute.push_back('/');
-        absolute += path;
-    }
-    return "/" + normalise_segments(std::string_view(absolute).substr(1), '/', false);
+    if (path[0] == '/' || path[0] == '\\') return normalised("/", path.substr(1), '/', false);
+    return full_relative_path(path);
 }
 
 bool path_too_long(std::string_view full_path) {

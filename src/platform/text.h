@@ -27,6 +27,8 @@ void check_ansi_code_page_setting();
 // single-byte code pages; bytes without a partner stay unchanged.
 std::string upper_case(std::string_view text);
 std::string lower_case(std::string_view text);
+// upper_case, where the text lies.
+void upper_case_in_place(std::string& text);
 unsigned char upper_case_byte(unsigned char c);
 
 // Case-insensitive equality for the whole ANSI code page (Cyrillic folds).

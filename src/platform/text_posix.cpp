@@ -130,17 +130,21 @@ const AnsiTables& ansi_tables() {
     return tables;
 }
 
-std::string map_text(std::string_view text, const std::array<unsigned char, 256>& table) {
+void map_in_place(std::string& text, const std::array<unsigned char, 256>& table) {
     const AnsiTables& t = ansi_tables();
-    std::string out(text);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const auto c = static_cast<unsigned char>(out[i]);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
         if (t.lead[c]) {
             ++i;  // a double-byte character has no case
             continue;
         }
-        out[i] = static_cast<char>(table[c]);
+        text[i] = static_cast<char>(table[c]);
     }
+}
+
+std::string map_text(std::string_view text, const std::array<unsigned char, 256>& table) {
+    std::string out(text);
+    map_in_place(out, table);
     return out;
 }
 
@@ -190,11 +194,27 @@ std::string upper_case(std::string_view text) { return map_text(text, ansi_table
 
 std::string lower_case(std::string_view text) { return map_text(text, ansi_tables().lower); }
 
+void upper_case_in_place(std::string& text) { map_in_place(text, ansi_tables().upper); }
+
 unsigned char upper_case_byte(unsigned char c) { return ansi_tables().upper[c]; }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    // upper_case(a) == upper_case(b), byte by byte: a double-byte character
+    // is compared as it stands.
     if (a.size() != b.size()) return false;
-    return upper_case(a) == upper_case(b);
+    const AnsiTables& t = ansi_tables();
+    bool trail_a = false;
+    bool trail_b = false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        const bool keep_x = trail_a || t.lead[x];
+        const bool keep_y = trail_b || t.lead[y];
+        if ((keep_x ? x : t.upper[x]) != (keep_y ? y : t.upper[y])) return false;
+        trail_a = !trail_a && t.lead[x];
+        trail_b = !trail_b && t.lead[y];
+    }
+    return true;
 }
 
 bool is_lead_byte(unsigned char c) { return ansi_tables().lead[c]; }

@@ -84,6 +84,8 @@ std::string upper_case(std::string_view text) {
     return result;
 }
 
+void upper_case_in_place(std::string& text) { map_single_byte_runs(text, CharUpperBuffA); }
+
 std::string lower_case(std::string_view text) {
     std::string result(text);
     map_single_byte_runs(result, CharLowerBuffA);

@@ -6,6 +6,8 @@
 #include "platform/messages.h"
 #include "platform/system.h"
 
+#include <algorithm>
+
 namespace {
 
 // The session password, present while an operation runs and removed on
@@ -103,13 +105,17 @@ void TDatFileStorageDb::ReadAll(const std::string& path, TDatFileDescList& list)
         return;
     }
     platform::set_current_directory(DirectoryPart(path));
+    // Room for the rows the header counts; a damaged header cannot make it
+    // reserve much more than a large table needs.
+    constexpr std::size_t kMostReserved = std::size_t{1} << 22;
+    list.Items.reserve(list.Items.size() + std::min<std::size_t>(table->record_count(), kMostReserved));
     Columns columns(*table);
     while (!table->eof()) {
         TDatFileDesc& entry = list.Add();
-        const std::string name = columns.Name().as_string();
-        const std::string file = columns.File().as_string();
-        const std::string id = columns.Id().as_string();
-        SetPaths(entry, id, file, name);
+        std::string name = columns.Name().as_string();
+        std::string file = columns.File().as_string();
+        std::string id = columns.Id().as_string();
+        SetPaths(entry, std::move(id), std::move(file), std::move(name));
         table->next();
     }
 }
