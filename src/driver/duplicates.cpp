@@ -3,20 +3,45 @@
 #include "platform/messages.h"
 #include "platform/profile.h"
 
-#include <unordered_map>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string_view>
 
 std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList& list) {
-    std::unordered_map<std::string, std::size_t> firstSeen;  // key -> index into `all`
-    std::vector<DuplicateIdentifier> all;
+    // Runs over every row of a conversion: one table of key numbers for all
+    // rows, the keys viewed where they lie (an identifier is mostly its own
+    // INI form already), no allocation per row.
+    std::vector<std::string_view> keys;  // distinct keys in order of first entry
+    std::vector<int> rows;               // entries of each
+    std::deque<std::string> folded;      // keys that differ from their identifier
+    std::size_t capacity = 16;
+    while (capacity < 2 * list.Items.size()) capacity *= 2;
+    std::vector<std::uint32_t> slots(capacity, 0);  // key number + 1; 0 empty
+    const std::size_t mask = capacity - 1;
+    keys.reserve(list.Items.size());
+    rows.reserve(list.Items.size());
+
     for (const auto& entry : list.Items) {
-        std::string key = platform::profile_name_as_matched(entry->Id);
-        const auto [it, inserted] = firstSeen.try_emplace(key, all.size());
-        if (inserted) all.push_back({std::move(key), 0});
-        ++all[it->second].Rows;
+        std::string form = platform::profile_name_as_matched(entry->Id);
+        std::string_view key = entry->Id;
+        if (form != key) key = folded.emplace_back(std::move(form));
+        for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
+            if (slots[i] == 0) {
+                slots[i] = static_cast<std::uint32_t>(keys.size() + 1);
+                keys.push_back(key);
+                rows.push_back(1);
+                break;
+            }
+            if (keys[slots[i] - 1] == key) {
+                ++rows[slots[i] - 1];
+                break;
+            }
+        }
     }
     std::vector<DuplicateIdentifier> shared;
-    for (auto& identifier : all)
-        if (identifier.Rows > 1) shared.push_back(std::move(identifier));
+    for (std::size_t k = 0; k < keys.size(); ++k)
+        if (rows[k] > 1) shared.push_back({std::string(keys[k]), rows[k]});
     return shared;
 }
 

@@ -6,7 +6,28 @@
 #include <algorithm>
 #include <cstring>
 
-std::size_t FileNameStart(const std::string& path) {
+namespace {
+
+// True when the ANSI code page has double-byte characters, whose second
+// byte may look like a separator.
+bool code_page_has_lead_bytes() {
+    static const bool result = [] {
+        for (int c = 0; c < 256; ++c)
+            if (platform::is_lead_byte(static_cast<unsigned char>(c))) return true;
+        return false;
+    }();
+    return result;
+}
+
+}  // namespace
+
+std::size_t FileNameStart(std::string_view path) {
+    if (!code_page_has_lead_bytes()) {
+        // Every byte is a character: the last separator, from the end.
+        for (std::size_t i = path.size(); i > 0; --i)
+            if (platform::is_path_separator(static_cast<unsigned char>(path[i - 1]))) return i;
+        return 0;
+    }
     std::size_t cut = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const auto c = static_cast<unsigned char>(path[i]);
@@ -21,7 +42,50 @@ std::size_t FileNameStart(const std::string& path) {
 
 namespace {
 
+constexpr std::size_t kMaxDirectoryLength = 32767;
+
 bool is_blank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// The length of DrivePart(path).
+std::size_t drive_length(std::string_view path) {
+    if (path.size() >= 2 && path[1] == ':') return 2;
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+        const std::size_t first = path.find('\\', 2);
+        const std::size_t second = first == std::string_view::npos ? first : path.find('\\', first + 1);
+        if (second != std::string_view::npos) return second;
+        if (path.size() > 2 && path.back() == '\\') return path.size() - 1;
+        return path.size();
+    }
+    return 0;
+}
+
+// DirectoryWithoutDrive(path), as a part of the path.
+std::string_view directory_without_drive(std::string_view path) {
+    std::string_view directory = path.substr(0, FileNameStart(path));
+    directory.remove_prefix(std::min(drive_length(path), directory.size()));
+    return directory.substr(0, kMaxDirectoryLength);
+}
+
+// Calls `component` with each text between two directory separators of the
+// directory, in order, as SplitDirectory lists them (each ends at a zero
+// byte, should it hold one).
+template <class Component>
+void for_each_component(std::string_view directory, Component component) {
+    std::size_t start = std::string_view::npos;
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+        const auto c = static_cast<unsigned char>(directory[i]);
+        if (platform::is_lead_byte(c)) {
+            ++i;
+            continue;
+        }
+        if (!platform::is_directory_separator(c)) continue;
+        if (start != std::string_view::npos) {
+            const std::string_view text = directory.substr(start, i - start);
+            component(text.substr(0, text.find('\0')));
+        }
+        start = i + 1;
+    }
+}
 
 }  // namespace
 
@@ -37,17 +101,7 @@ std::string UpperCase(const std::string& text) { return platform::upper_case(tex
 
 std::string ExpandFileName(const std::string& path) { return platform::full_path(path); }
 
-std::string DrivePart(const std::string& path) {
-    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
-    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
-        const std::size_t first = path.find('\\', 2);
-        const std::size_t second = first == std::string::npos ? std::string::npos : path.find('\\', first + 1);
-        if (second != std::string::npos) return path.substr(0, second);
-        if (path.size() > 2 && path.back() == '\\') return path.substr(0, path.size() - 1);
-        return path;
-    }
-    return std::string();
-}
+std::string DrivePart(const std::string& path) { return path.substr(0, drive_length(path)); }
 
 std::string DirectoryPart(const std::string& path) { return path.substr(0, FileNameStart(path)); }
 
@@ -63,13 +117,7 @@ std::string ReplaceExtension(const std::string& path, const std::string& extensi
     return path.substr(0, path.size() - ExtensionPart(path).size()) + "." + extension;
 }
 
-std::string DirectoryWithoutDrive(const std::string& path) {
-    constexpr std::size_t kMaxLength = 32767;
-    std::string directory = DirectoryPart(path);
-    directory.erase(0, std::min(DrivePart(path).size(), directory.size()));
-    if (directory.size() > kMaxLength) directory.resize(kMaxLength);
-    return directory;
-}
+std::string DirectoryWithoutDrive(const std::string& path) { return std::string(directory_without_drive(path)); }
 
 int SplitDirectory(std::string& text, ComponentTable& table) {
     table.clear();
@@ -88,26 +136,44 @@ int SplitDirectory(std::string& text, ComponentTable& table) {
 }
 
 std::string RelativePath(const std::string& base, const std::string& target) {
-    if (!platform::equal_ignoring_case(DrivePart(base), DrivePart(target))) return target;
+    return RelativePathFrom(base)(target);
+}
 
-    std::string baseDir = DirectoryWithoutDrive(base);
-    std::string targetDir = DirectoryWithoutDrive(target);
-    ComponentTable baseTable;
-    ComponentTable targetTable;
-    const int nBase = SplitDirectory(baseDir, baseTable);
-    const int nTarget = SplitDirectory(targetDir, targetTable);
+RelativePathFrom::RelativePathFrom(const std::string& base) : drive_(DrivePart(base)) {
+    for_each_component(directory_without_drive(base),
+                       [this](std::string_view component) { components_.emplace_back(component); });
+}
 
-    int i = 0;
-    while (i < nBase && i < nTarget &&
-           platform::equal_ignoring_case(baseTable[i], targetTable[i]))
-        ++i;
+std::string RelativePathFrom::operator()(std::string_view target) const {
+    if (!platform::equal_ignoring_case(drive_, target.substr(0, drive_length(target)))) return std::string(target);
 
+    // The target's components past those it shares with the base.
+    std::size_t shared = 0;
+    bool diverged = false;
+    std::size_t firstOwn = std::string_view::npos;  // where the first unshared one starts
+    std::size_t ownLength = 0;
+    const std::string_view directory = directory_without_drive(target);
+    for_each_component(directory, [&](std::string_view component) {
+        if (!diverged && shared < components_.size() && platform::equal_ignoring_case(components_[shared], component)) {
+            ++shared;
+        } else {
+            diverged = true;
+            if (firstOwn == std::string_view::npos) firstOwn = static_cast<std::size_t>(component.data() - directory.data());
+            ownLength += component.size() + 1;
+        }
+    });
+
+    const std::string_view name = target.substr(FileNameStart(target));
     std::string result;
-    for (int k = i; k < nBase; ++k) result += "..\\";
-    for (int k = i; k < nTarget; ++k) {
-        result += targetTable[k];
-        result += '\\';
+    result.reserve(3 * (components_.size() - shared) + ownLength + name.size());
+    for (std::size_t k = shared; k < components_.size(); ++k) result += "..\\";
+    if (firstOwn != std::string_view::npos) {
+        // Each component followed by "\\", as the Windows programs read them.
+        for_each_component(directory.substr(firstOwn - 1), [&](std::string_view component) {
+            result += component;
+            result += '\\';
+        });
     }
-    result += FileNamePart(target);
+    result += name;
     return result;
 }

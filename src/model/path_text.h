@@ -7,6 +7,7 @@
 // after a lead byte is never taken for a separator.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Leading and trailing characters with code 32 or less removed.
@@ -22,7 +23,7 @@ std::string DrivePart(const std::string& path);
 // Everything up to and including the last separator or ":"; empty when none.
 std::string DirectoryPart(const std::string& path);
 // Where the file-name part begins: just after the last separator or ":".
-std::size_t FileNameStart(const std::string& path);
+std::size_t FileNameStart(std::string_view path);
 // Everything after the last separator or ":"; the whole text when none.
 std::string FileNamePart(const std::string& path);
 // From the last "." of the file-name part on; empty when it has none.
@@ -49,3 +50,15 @@ int SplitDirectory(std::string& text, ComponentTable& table);
 // with "..\" and "\" (the form Windows programs read); the target unchanged
 // when the two lie on different drives.
 std::string RelativePath(const std::string& base, const std::string& target);
+
+// RelativePath for many targets against one base, whose parts are taken
+// apart once.
+class RelativePathFrom {
+public:
+    explicit RelativePathFrom(const std::string& base);
+    std::string operator()(std::string_view target) const;
+
+private:
+    std::string drive_;
+    std::vector<std::string> components_;  // of the directory, before its last separator
+};

@@ -51,7 +51,17 @@ std::size_t find_char(std::string_view text, char wanted) {
 }
 
 bool has_line_break_or_zero(std::string_view text) {
-    return std::any_of(text.begin(), text.end(),
+    // Eight bytes at a time, as every key and value written passes here.
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        const std::uint64_t cr = word ^ (kOnes * '\r');
+        const std::uint64_t lf = word ^ (kOnes * '\n');
+        if ((((word - kOnes) & ~word) | ((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & (kOnes << 7)) return true;
+    }
+    return std::any_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
                        [](char c) { return is_line_break(c) || c == '\0'; });
 }
 
@@ -189,10 +199,25 @@ bool equal_folded(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Where the first CR or LF at or after `pos` lies; the text's size when none.
+std::size_t line_break_from(std::string_view bytes, std::size_t pos) {
+    // Eight bytes at a time: a word that holds neither is passed whole.
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = kOnes << 7;
+    for (; pos + 8 <= bytes.size(); pos += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + pos, 8);
+        const std::uint64_t cr = word ^ (kOnes * '\r');
+        const std::uint64_t lf = word ^ (kOnes * '\n');
+        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHigh) break;
+    }
+    while (pos < bytes.size() && !is_line_break(bytes[pos])) ++pos;
+    return pos;
+}
+
 // Length of the line that starts at `pos` and of the run of CR/LF after it.
 std::pair<std::size_t, std::size_t> line_at(std::string_view bytes, std::size_t pos) {
-    std::size_t end = pos;
-    while (end < bytes.size() && !is_line_break(bytes[end])) ++end;
+    const std::size_t end = line_break_from(bytes, pos);
     std::size_t run_end = end;
     while (run_end < bytes.size() && is_line_break(bytes[run_end])) ++run_end;
     return {end - pos, run_end - end};
@@ -420,7 +445,14 @@ void ProfileDocument::split(Section& section) const {
 }
 
 ProfileDocument::Section* ProfileDocument::find_section(std::string_view section) const {
-    // Folded on the stack: looked up for every key written or read.
+    // Looked up for every key written or read, mostly among the last two.
+    for (const RecentSection& recent : recent_) {
+        if (recent.section != nullptr && recent.name == section) {
+            split(*recent.section);
+            return recent.section;
+        }
+    }
+    // Folded on the stack.
     const std::string_view name = trim(section);
     char buffer[256];
     std::string long_name;
@@ -436,7 +468,15 @@ ProfileDocument::Section* ProfileDocument::find_section(std::string_view section
     const auto found = first_section_.find(folded);
     if (found == first_section_.end()) return nullptr;
     split(*found->second);
+    RecentSection& slot = recent_[recent_next_];
+    recent_next_ = 1 - recent_next_;
+    slot.name.assign(section);
+    slot.section = found->second;
     return found->second;
+}
+
+void ProfileDocument::forget_recent_sections() {
+    for (RecentSection& recent : recent_) recent.section = nullptr;
 }
 
 std::optional<std::string> ProfileDocument::value(std::string_view section,
@@ -631,6 +671,7 @@ void ProfileDocument::erase_key(std::string_view section, std::string_view key) 
 void ProfileDocument::erase_section(std::string_view section) {
     const std::string folded = fold(section);
     if (first_section_.erase(folded) == 0) return;
+    forget_recent_sections();
     for (auto& candidate : sections_) {
         if (!candidate->has_header || candidate->erased || candidate->folded_name != folded) continue;
         candidate->erased = true;
@@ -680,6 +721,7 @@ ProfileDocument::Section& ProfileDocument::append_section(std::string_view secti
     copy_to_arena(header, text, kLineEnd);
     added->lines.push_back(header);
     Section& result = *added;
+    forget_recent_sections();
     first_section_[added->folded_name] = &result;
     sections_.push_back(std::move(added));
     return result;

@@ -160,6 +160,14 @@ private:
     // folded name -> first live one
     std::unordered_map<std::string, Section*, NameHash, std::equal_to<>> first_section_;
     std::unordered_map<std::string, std::size_t> reserved_;  // folded name -> keys expected
+    // The sections found last, by the name as the caller spelled it.
+    struct RecentSection {
+        std::string name;
+        Section* section = nullptr;
+    };
+    mutable RecentSection recent_[2];
+    mutable std::size_t recent_next_ = 0;
+    void forget_recent_sections();
     bool modified_ = false;
     bool escapes_ = false;
 };

@@ -89,17 +89,23 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    const auto problem = platform::check_profile_entry(key, value);
-    if (problem != platform::ProfileEntryProblem::none) {
-        throw Exception(refusal_message(fileName_, section, key, problem));
-    }
-    if (platform::profile_value_reads_back(value)) {
-        file_.document().set_value(section, key, value);
-    } else {
-        std::string quoted;
-        quoted.reserve(value.size() + 2);
-        quoted.append("\"").append(value).append("\"");
-        file_.document().set_value(section, key, quoted);
+    // The document checks the texts itself and changes nothing when it
+    // refuses them; only then is the reason worked out, for the message.
+    try {
+        if (platform::profile_value_reads_back(value)) {
+            file_.document().set_value(section, key, value);
+        } else {
+            std::string quoted;
+            quoted.reserve(value.size() + 2);
+            quoted.append("\"").append(value).append("\"");
+            file_.document().set_value(section, key, quoted);
+        }
+    } catch (const Exception&) {
+        const auto problem = platform::check_profile_entry(key, value);
+        if (problem != platform::ProfileEntryProblem::none) {
+            throw Exception(refusal_message(fileName_, section, key, problem));
+        }
+        throw;
     }
 }
 

@@ -24,12 +24,12 @@ std::string BaseDirectory(const std::string& path) { return DirectoryPart(Expand
 
 // The NAME and then the PATH key of one entry. The path is the text the
 // entry was read with, or else its full path relative to the base directory.
-void WriteKeys(TIniFile& ini, const std::string& base, const TDatFileDesc& entry) {
+void WriteKeys(TIniFile& ini, const RelativePathFrom& base, const TDatFileDesc& entry) {
     ini.WriteString(kNameSection, entry.Id, entry.Name);
     if (!entry.RawPath.empty())
         ini.WriteString(kPathSection, entry.Id, entry.RawPath);
     else
-        ini.WriteString(kPathSection, entry.Id, RelativePath(base, FullPath(entry)));
+        ini.WriteString(kPathSection, entry.Id, base(FullPath(entry)));
 }
 
 void EraseSections(TIniFile& ini) {
@@ -68,7 +68,7 @@ void TDatFileStorageIni::WriteEntry(const std::string& path, TDatFileDesc& entry
     {
         TIniFile ini(path);
         EnterDirectory(directory);
-        WriteKeys(ini, base, entry);
+        WriteKeys(ini, RelativePathFrom(base), entry);
         ini.UpdateFile();
     }
     TDatFilePath::WriteEntry(path, entry);
@@ -81,9 +81,9 @@ void TDatFileStorageIni::ReadAll(const std::string& path, TDatFileDescList& list
     ini.ReadSection(kNameSection, keys);
     for (const std::string& key : keys) {
         TDatFileDesc& entry = list.Add();
-        const std::string name = ini.ReadString(kNameSection, key, "");
-        const std::string pathText = ini.ReadString(kPathSection, key, "");
-        SetPaths(entry, key, pathText, name);
+        std::string name = ini.ReadString(kNameSection, key, "");
+        std::string pathText = ini.ReadString(kPathSection, key, "");
+        SetPaths(entry, key, std::move(pathText), std::move(name));
     }
 }
 
@@ -99,7 +99,8 @@ void TDatFileStorageIni::WriteAll(const std::string& path, TDatFileDescList& lis
         EnterDirectory(directory);
         ini.ReserveKeys(kNameSection, list.Items.size());
         ini.ReserveKeys(kPathSection, list.Items.size());
-        for (const auto& entry : list.Items) WriteKeys(ini, base, *entry);
+        const RelativePathFrom relative(base);
+        for (const auto& entry : list.Items) WriteKeys(ini, relative, *entry);
     }
     ini.UpdateFile();
 }
