@@ -50,19 +50,40 @@ std::size_t find_char(std::string_view text, char wanted) {
     return std::string_view::npos;
 }
 
+// What a byte is to a key or value: a line break or zero byte (which ends
+// the text for C callers), or the "=" that ends a key.
+constexpr unsigned char kBreakOrZero = 1;
+constexpr unsigned char kEquals = 2;
+
+constexpr std::array<unsigned char, 256> kByteClass = [] {
+    std::array<unsigned char, 256> classes{};
+    classes['\0'] = classes['\r'] = classes['\n'] = kBreakOrZero;
+    classes['='] = kEquals;
+    return classes;
+}();
+
+// The classes of all bytes of the text together (every key and value
+// written passes here, so it is one table look-up per byte).
+unsigned char byte_classes(std::string_view text) {
+    unsigned char classes = 0;
+    for (const char c : text) classes |= kByteClass[static_cast<unsigned char>(c)];
+    return classes;
+}
+
 bool has_line_break_or_zero(std::string_view text) {
-    // Eight bytes at a time, as every key and value written passes here.
+    // Long texts (values, mostly) eight bytes at a time.
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    const auto holds = [](std::uint64_t word, unsigned char byte) {
+        const std::uint64_t x = word ^ (kOnes * byte);
+        return (x - kOnes) & ~x & (kOnes << 7);
+    };
     std::size_t i = 0;
     for (; i + 8 <= text.size(); i += 8) {
         std::uint64_t word;
         std::memcpy(&word, text.data() + i, 8);
-        const std::uint64_t cr = word ^ (kOnes * '\r');
-        const std::uint64_t lf = word ^ (kOnes * '\n');
-        if ((((word - kOnes) & ~word) | ((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & (kOnes << 7)) return true;
+        if ((holds(word, 0) | holds(word, '\r') | holds(word, '\n')) != 0) return true;
     }
-    return std::any_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
-                       [](char c) { return is_line_break(c) || c == '\0'; });
+    return (byte_classes(text.substr(i)) & kBreakOrZero) != 0;
 }
 
 // Section and key names are compared trimmed and upper-cased.
@@ -95,6 +116,13 @@ bool profile_value_reads_back(std::string_view value) {
 }
 
 ProfileEntryProblem check_profile_entry(std::string_view key, std::string_view value) {
+    // The usual case in one pass over each text.
+    if (!code_page_has_lead_bytes() && byte_classes(key) == 0 && !has_line_break_or_zero(value)) {
+        const std::string_view trimmed = trim(key);
+        if (trimmed.empty()) return ProfileEntryProblem::empty_key;
+        if (trimmed.front() == '[' || trimmed.front() == ';') return ProfileEntryProblem::key_looks_like_section_or_comment;
+        return ProfileEntryProblem::none;
+    }
     if (has_line_break_or_zero(key)) return ProfileEntryProblem::line_break_in_key;
     const std::string_view trimmed = trim(key);
     if (trimmed.empty()) return ProfileEntryProblem::empty_key;
@@ -203,13 +231,14 @@ bool equal_folded(std::string_view a, std::string_view b) {
 std::size_t line_break_from(std::string_view bytes, std::size_t pos) {
     // Eight bytes at a time: a word that holds neither is passed whole.
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    constexpr std::uint64_t kHigh = kOnes << 7;
+    const auto holds = [](std::uint64_t word, unsigned char byte) {
+        const std::uint64_t x = word ^ (kOnes * byte);
+        return ((x - kOnes) & ~x & (kOnes << 7)) != 0;
+    };
     for (; pos + 8 <= bytes.size(); pos += 8) {
         std::uint64_t word;
         std::memcpy(&word, bytes.data() + pos, 8);
-        const std::uint64_t cr = word ^ (kOnes * '\r');
-        const std::uint64_t lf = word ^ (kOnes * '\n');
-        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHigh) break;
+        if (holds(word, '\r') || holds(word, '\n')) break;
     }
     while (pos < bytes.size() && !is_line_break(bytes[pos])) ++pos;
     return pos;
@@ -380,23 +409,32 @@ ProfileDocument::ProfileDocument(std::string bytes, bool escapes) : ProfileDocum
     Section* section = sections_.back().get();
     section->is_split = false;
     section->raw = text.data();
-    std::size_t pos = 0;
-    while (pos < text.size()) {
+    // Headers are the lines whose first character but blanks is "[": found
+    // from the "[" bytes, so that the lines between are not walked.
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const void* bracket = std::memchr(text.data() + from, '[', text.size() - from);
+        if (bracket == nullptr) break;
+        const auto open = static_cast<std::size_t>(static_cast<const char*>(bracket) - text.data());
+        std::size_t pos = open;
+        while (pos > 0 && is_blank(text[pos - 1]) && !is_line_break(text[pos - 1])) --pos;
+        if (pos > 0 && !is_line_break(text[pos - 1])) {
+            from = open + 1;  // not the first character of its line
+            continue;
+        }
         const auto [length, ending] = line_at(text, pos);
         const std::string_view content = trim(text.substr(pos, length));
-        if (!content.empty() && content.front() == '[') {
-            const std::size_t close = find_char(content.substr(1), ']');
-            if (close != std::string_view::npos) {
-                section->raw_size = static_cast<std::size_t>(text.data() + pos - section->raw);
-                sections_.push_back(std::make_unique<Section>());
-                section = sections_.back().get();
-                section->has_header = true;
-                section->raw = text.data() + pos;
-                section->folded_name = fold(content.substr(1, close));
-                first_section_.emplace(section->folded_name, section);
-            }
+        const std::size_t close = find_char(content.substr(1), ']');
+        if (close != std::string_view::npos) {
+            section->raw_size = static_cast<std::size_t>(text.data() + pos - section->raw);
+            sections_.push_back(std::make_unique<Section>());
+            section = sections_.back().get();
+            section->has_header = true;
+            section->raw = text.data() + pos;
+            section->folded_name = fold(content.substr(1, close));
+            first_section_.emplace(section->folded_name, section);
         }
-        pos += length + ending;
+        from = pos + length + ending;
     }
     section->raw_size = static_cast<std::size_t>(text.data() + text.size() - section->raw);
 }
@@ -445,13 +483,21 @@ void ProfileDocument::split(Section& section) const {
 }
 
 ProfileDocument::Section* ProfileDocument::find_section(std::string_view section) const {
-    // Looked up for every key written or read, mostly among the last two.
+    bool valid = false;
+    return find_section(section, valid);
+}
+
+ProfileDocument::Section* ProfileDocument::find_section(std::string_view section, bool& valid_name) const {
+    // Looked up for every key written or read, mostly among the last two,
+    // which are remembered only when their name may be written.
     for (const RecentSection& recent : recent_) {
         if (recent.section != nullptr && recent.name == section) {
             split(*recent.section);
+            valid_name = true;
             return recent.section;
         }
     }
+    valid_name = false;
     // Folded on the stack.
     const std::string_view name = trim(section);
     char buffer[256];
@@ -468,10 +514,13 @@ ProfileDocument::Section* ProfileDocument::find_section(std::string_view section
     const auto found = first_section_.find(folded);
     if (found == first_section_.end()) return nullptr;
     split(*found->second);
-    RecentSection& slot = recent_[recent_next_];
-    recent_next_ = 1 - recent_next_;
-    slot.name.assign(section);
-    slot.section = found->second;
+    if (valid_profile_section(section)) {
+        valid_name = true;
+        RecentSection& slot = recent_[recent_next_];
+        recent_next_ = 1 - recent_next_;
+        slot.name.assign(section);
+        slot.section = found->second;
+    }
     return found->second;
 }
 
@@ -569,10 +618,11 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     // The key's slot is fetched into the cache while the texts are checked.
     const std::string_view name = trim(key);
     const std::uint32_t hash = folded_hash(name);
-    Section* target = find_section(section);
+    bool valid_name = false;
+    Section* target = find_section(section, valid_name);
     if (target != nullptr) target->keys.prefetch(hash);
 
-    if (!valid_profile_section(section)) {
+    if (!valid_name && !valid_profile_section(section)) {
         throw Exception("Invalid INI section name \"" + std::string(section) + "\"");
     }
     if (check_profile_entry(key, value) != ProfileEntryProblem::none) {
@@ -800,6 +850,9 @@ std::string containing_directory(const std::string& path) {
 
 // Files are compared and written in pieces of this size.
 constexpr std::size_t kChunk = 1 << 20;
+// Pieces of the text at least this long are not copied into a piece of
+// kChunk first.
+constexpr std::size_t kDirectPiece = 16 * 1024;
 
 using Producer = std::function<void(const ContentSink&)>;
 
@@ -906,7 +959,12 @@ void ProfileFile::produce(const ContentSink& sink) const {
             sink(buffer);
             buffer.clear();
         }
-        if (piece.size() >= kChunk && encoding_ == ProfileEncoding::ansi) {
+        // ANSI text is handed on as it lies unless it comes in small pieces.
+        if (piece.size() >= kDirectPiece && encoding_ == ProfileEncoding::ansi) {
+            if (!buffer.empty()) {
+                sink(buffer);
+                buffer.clear();
+            }
             sink(piece);
         } else {
             encode_profile(piece, encoding_, buffer);

@@ -136,6 +136,8 @@ private:
     class Arena;
 
     Section* find_section(std::string_view section) const;
+    // The same; valid_name tells whether the name may be written as a header.
+    Section* find_section(std::string_view section, bool& valid_name) const;
     Section& append_section(std::string_view section);
     void split(Section& section) const;
     void end_last_line();
