@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -63,13 +64,22 @@ bool code_page_has_lead_bytes() {
 // with `final` false, as if each part were followed by a separator.
 class Segments {
 public:
+    // Writes straight into `out`'s buffer, which grows by what `add` may
+    // need and is cut to what was written when the object goes.
     Segments(std::string& out, std::vector<std::size_t>& starts, std::size_t root, char separator,
              bool windows_names)
-        : out_(out), starts_(starts), root_(root), separator_(separator), windows_names_(windows_names) {}
+        : out_(out), length_(out.size()), starts_(starts), root_(root), separator_(separator),
+          windows_names_(windows_names) {}
+    ~Segments() { out_.resize(length_); }
+    Segments(const Segments&) = delete;
+    Segments& operator=(const Segments&) = delete;
 
     // False when the part ends in a lead byte whose pair the next part would
     // complete: then the parts cannot be taken one by one.
     bool add(std::string_view rest, bool final) {
+        // Each segment kept takes at most its bytes and one separator, and a
+        // final separator may follow.
+        out_.resize(length_ + rest.size() + 2);
         std::size_t begin = 0;
         bool trailing = false;
         const bool double_byte = code_page_has_lead_bytes();
@@ -94,16 +104,16 @@ public:
             return true;
         }
         flush(rest.substr(begin), !trailing);
-        if (trailing && !starts_.empty()) out_.push_back(separator_);
+        if (trailing && !starts_.empty()) out_[length_++] = separator_;
         return true;
     }
 
 private:
     void flush(std::string_view segment, bool last) {
-        if (segment.empty() || segment == ".") return;
-        if (segment == "..") {
+        if (segment.empty() || (segment.size() == 1 && segment[0] == '.')) return;
+        if (segment.size() == 2 && segment[0] == '.' && segment[1] == '.') {
             if (!starts_.empty()) {
-                out_.resize(starts_.back() == root_ ? root_ : starts_.back() - 1);
+                length_ = starts_.back() == root_ ? root_ : starts_.back() - 1;
                 starts_.pop_back();
             }
             return;
@@ -113,12 +123,14 @@ private:
             while (!segment.empty() && (segment.back() == '.' || segment.back() == ' ')) segment.remove_suffix(1);
             if (segment.empty()) return;
         }
-        if (!starts_.empty()) out_.push_back(separator_);
-        starts_.push_back(out_.size());
-        out_.append(segment);
+        if (!starts_.empty()) out_[length_++] = separator_;
+        starts_.push_back(length_);
+        std::memcpy(out_.data() + length_, segment.data(), segment.size());
+        length_ += segment.size();
     }
 
     std::string& out_;
+    std::size_t length_;  // of what out_ holds
     std::vector<std::size_t>& starts_;
     std::size_t root_;
     char separator_;
@@ -129,7 +141,6 @@ private:
 std::string normalised(std::string root, std::string_view rest, char separator, bool windows_names) {
     static thread_local std::vector<std::size_t> starts;
     starts.clear();
-    root.reserve(root.size() + rest.size() + 1);
     Segments(root, starts, root.size(), separator, windows_names).add(rest, true);
     return root;
 }
@@ -254,9 +265,10 @@ std::string full_relative_path(std::string_view path) {
         prefix.directory = directory;
         prefix.out = "/";
         prefix.starts.clear();
-        prefix.usable = directory.empty() ||
-                        Segments(prefix.out, prefix.starts, 1, '/', false)
-                            .add(std::string_view(directory).substr(1), false);
+        prefix.usable = true;
+        if (!directory.empty())
+            prefix.usable = Segments(prefix.out, prefix.starts, 1, '/', false)
+                                .add(std::string_view(directory).substr(1), false);
     }
     if (!prefix.usable) {
         std::string absolute = directory;
@@ -267,7 +279,7 @@ std::string full_relative_path(std::string_view path) {
     static thread_local std::vector<std::size_t> starts;
     starts = prefix.starts;
     std::string out;
-    out.reserve(prefix.out.size() + path.size() + 1);
+    out.reserve(prefix.out.size() + path.size() + 2);
     out = prefix.out;
     Segments(out, starts, 1, '/', false).add(path, true);
     return out;

@@ -89,12 +89,14 @@ struct AnsiTables {
     std::array<unsigned char, 256> upper{};
     std::array<unsigned char, 256> lower{};
     std::array<bool, 256> lead{};
+    bool any_lead = false;
 
     AnsiTables() {
         const Charset& cs = charset_for_code_page(ansi_code_page());
         for (int b = 0; b < 256; ++b) {
             upper[b] = lower[b] = static_cast<unsigned char>(b);
             lead[b] = cs.is_lead_byte(static_cast<unsigned char>(b));
+            any_lead = any_lead || lead[b];
         }
         const char32_t* table = cs.single_byte_table();
         for (int b = 0; b < 256; ++b) {
@@ -132,6 +134,10 @@ const AnsiTables& ansi_tables() {
 
 void map_in_place(std::string& text, const std::array<unsigned char, 256>& table) {
     const AnsiTables& t = ansi_tables();
+    if (!t.any_lead) {
+        for (char& c : text) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+        return;
+    }
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (t.lead[c]) {
