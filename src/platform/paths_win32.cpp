@@ -12,10 +12,25 @@ bool starts_with(std::wstring_view text, std::wstring_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// True when every byte is ASCII, which every Windows code page maps to the
+// same UTF-16 unit and back: such texts (most paths) need no conversion call.
+bool is_ascii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+bool is_ascii(std::wstring_view text) {
+    for (const wchar_t c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
 }  // namespace
 
 std::wstring widen(std::string_view text) {
     if (text.empty()) return {};
+    if (is_ascii(text)) return std::wstring(text.begin(), text.end());
     const UINT code_page = file_code_page();
     const int length = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0) return {};
@@ -26,6 +41,11 @@ std::wstring widen(std::string_view text) {
 
 std::string narrow(std::wstring_view text) {
     if (text.empty()) return {};
+    if (is_ascii(text)) {
+        std::string result(text.size(), '\0');
+        for (std::size_t i = 0; i < text.size(); ++i) result[i] = static_cast<char>(text[i]);
+        return result;
+    }
     const UINT code_page = file_code_page();
     const int length =
         WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -38,6 +58,13 @@ std::string narrow(std::wstring_view text) {
 
 std::wstring full_wide_path(const std::wstring& path) {
     if (path.empty()) return {};
+    {
+        // Most full paths fit a buffer on the stack.
+        wchar_t first[MAX_PATH];
+        const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, first, nullptr);
+        if (length == 0) return {};
+        if (length < MAX_PATH) return std::wstring(first, length);
+    }
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);

@@ -115,21 +115,26 @@ bool profile_value_reads_back(std::string_view value) {
              value.back() == value.front());
 }
 
-ProfileEntryProblem check_profile_entry(std::string_view key, std::string_view value) {
-    // The usual case in one pass over each text.
-    if (!code_page_has_lead_bytes() && byte_classes(key) == 0 && !has_line_break_or_zero(value)) {
-        const std::string_view trimmed = trim(key);
-        if (trimmed.empty()) return ProfileEntryProblem::empty_key;
-        if (trimmed.front() == '[' || trimmed.front() == ';') return ProfileEntryProblem::key_looks_like_section_or_comment;
-        return ProfileEntryProblem::none;
-    }
-    if (has_line_break_or_zero(key)) return ProfileEntryProblem::line_break_in_key;
+namespace {
+
+// The key's part of check_profile_entry: its problems come before the value's.
+ProfileEntryProblem key_problem(std::string_view key) {
+    const unsigned char classes = byte_classes(key);
+    if ((classes & kBreakOrZero) != 0) return ProfileEntryProblem::line_break_in_key;
     const std::string_view trimmed = trim(key);
     if (trimmed.empty()) return ProfileEntryProblem::empty_key;
-    if (find_char(key, '=') != std::string_view::npos) return ProfileEntryProblem::equals_in_key;
-    if (trimmed.front() == '[' || trimmed.front() == ';') {
-        return ProfileEntryProblem::key_looks_like_section_or_comment;
-    }
+    // ("=" as the second byte of a double-byte character does not end a key.)
+    if ((classes & kEquals) != 0 && (!code_page_has_lead_bytes() || find_char(key, '=') != std::string_view::npos))
+        return ProfileEntryProblem::equals_in_key;
+    if (trimmed.front() == '[' || trimmed.front() == ';') return ProfileEntryProblem::key_looks_like_section_or_comment;
+    return ProfileEntryProblem::none;
+}
+
+}  // namespace
+
+ProfileEntryProblem check_profile_entry(std::string_view key, std::string_view value) {
+    const ProfileEntryProblem problem = key_problem(key);
+    if (problem != ProfileEntryProblem::none) return problem;
     if (has_line_break_or_zero(value)) return ProfileEntryProblem::line_break_in_value;
     return ProfileEntryProblem::none;
 }
@@ -615,9 +620,12 @@ void ProfileDocument::reserve(std::string_view section, std::size_t keys) {
 
 void ProfileDocument::set_value(std::string_view section, std::string_view key,
                                 std::string_view value) {
-    // The key's slot is fetched into the cache while the texts are checked.
+    // A key is often written to two sections in a row: its hash and its
+    // check are kept for the next call. The key's slot is fetched into the
+    // cache while the texts are checked.
     const std::string_view name = trim(key);
-    const std::uint32_t hash = folded_hash(name);
+    const bool same_key = last_key_valid_ && key == last_key_;
+    const std::uint32_t hash = same_key ? last_key_hash_ : folded_hash(name);
     bool valid_name = false;
     Section* target = find_section(section, valid_name);
     if (target != nullptr) target->keys.prefetch(hash);
@@ -625,9 +633,14 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     if (!valid_name && !valid_profile_section(section)) {
         throw Exception("Invalid INI section name \"" + std::string(section) + "\"");
     }
-    if (check_profile_entry(key, value) != ProfileEntryProblem::none) {
+    if ((!same_key && key_problem(key) != ProfileEntryProblem::none) || has_line_break_or_zero(value)) {
         throw Exception("Invalid INI key \"" + std::string(key) + "\" in section \"" +
                         std::string(section) + "\"");
+    }
+    if (!same_key) {
+        last_key_.assign(key);
+        last_key_hash_ = hash;
+        last_key_valid_ = true;
     }
     if (key.size() + value.size() + section.size() > kMaxText / 2) {
         throw Exception("INI entry too large in section \"" + std::string(section) + "\"");

@@ -170,6 +170,10 @@ private:
     mutable RecentSection recent_[2];
     mutable std::size_t recent_next_ = 0;
     void forget_recent_sections();
+    // The key of the last value set, which was valid, and its hash.
+    std::string last_key_;
+    std::uint32_t last_key_hash_ = 0;
+    bool last_key_valid_ = false;
     bool modified_ = false;
     bool escapes_ = false;
 };

@@ -42,6 +42,43 @@ const LeadBytes& lead_bytes() {
 // Fills the table while the process starts, before any caller can ask.
 [[maybe_unused]] const LeadBytes& lead_bytes_at_start = lead_bytes();
 
+// CharUpperBuffA of each byte that is a character of its own (not a lead
+// byte). A single-byte character is upper-cased alone, whatever stands
+// around it, so a text is upper-cased byte by byte through this table
+// instead of a call (and its conversions to UTF-16 and back) per text.
+class UpperBytes {
+public:
+    UpperBytes() {
+        for (unsigned c = 0; c < 256; ++c) {
+            char byte = static_cast<char>(c);
+            if (c != 0 && !lead_bytes()[static_cast<unsigned char>(c)]) CharUpperBuffA(&byte, 1);
+            upper_[c] = static_cast<unsigned char>(byte);
+        }
+    }
+    unsigned char operator[](unsigned char c) const { return upper_[c]; }
+
+private:
+    std::array<unsigned char, 256> upper_{};
+};
+
+const UpperBytes& upper_bytes() {
+    static const UpperBytes table;
+    return table;
+}
+
+// Upper-cases the text in place, leaving double-byte characters as they are.
+void upper_in_place(std::string& text) {
+    const UpperBytes& upper = upper_bytes();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (lead_bytes()[c]) {
+            ++i;  // the trail byte belongs to the character
+            continue;
+        }
+        text[i] = static_cast<char>(upper[c]);
+    }
+}
+
 // A non-null pointer for a possibly empty view: the A functions refuse null.
 const char* data_of(std::string_view text) { return text.empty() ? "" : text.data(); }
 
@@ -80,11 +117,11 @@ void check_ansi_code_page_setting() {}
 
 std::string upper_case(std::string_view text) {
     std::string result(text);
-    map_single_byte_runs(result, CharUpperBuffA);
+    upper_in_place(result);
     return result;
 }
 
-void upper_case_in_place(std::string& text) { map_single_byte_runs(text, CharUpperBuffA); }
+void upper_case_in_place(std::string& text) { upper_in_place(text); }
 
 std::string lower_case(std::string_view text) {
     std::string result(text);
@@ -92,17 +129,17 @@ std::string lower_case(std::string_view text) {
     return result;
 }
 
-unsigned char upper_case_byte(unsigned char c) {
-    return static_cast<unsigned char>(upper_case(std::string(1, static_cast<char>(c)))[0]);
-}
+unsigned char upper_case_byte(unsigned char c) { return lead_bytes()[c] ? c : upper_bytes()[c]; }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
     // The locale's comparison also ignores characters such as the soft
     // hyphen, so it finds "A\xADB" equal to "AB": two different directory
-    // names. Texts count as equal only when their upper-cased bytes agree too.
+    // names. Texts count as equal only when their upper-cased bytes agree too,
+    // which is looked at first: it decides most comparisons without a call.
+    if (a.size() != b.size() || upper_case(a) != upper_case(b)) return false;
+    if (a == b) return true;
     return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, data_of(a), static_cast<int>(a.size()),
-                          data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL &&
-           upper_case(a) == upper_case(b);
+                          data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }
