@@ -11,7 +11,7 @@ namespace engine {
 namespace {
 
 [[noreturn]] void corrupt(const std::string& file, const std::string& what) {
-    throw Exception("Table " + file + " is damaged or not a Paradox table: " + what);
+    throw Exception("Table " + file + " is damaged or not a Paradox table: " + what, ErrorKind::damaged);
 }
 
 // Level 3 and 3.5 headers have their field table right after the common

@@ -15,23 +15,16 @@
 namespace engine {
 namespace {
 
-// Opens a table for a rewrite: recovers an interrupted one, checks the
-// password and that the table may be changed at all.
+// Opens a table for a rewrite under its exclusive lock, which the rewrite
+// holds until the new content is in place (locking recovers an interrupted
+// change); checks the password and that the table may be changed at all.
 std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     if (platform::file_system().kind(path) != platform::FileKind::file)
-        throw Exception("Table " + path + " does not exist");
-    recover_table_files(path);
-    // Opening for writing proves the table file is not read-only; the
-    // directory is proven writable when the new files are created.
-    std::unique_ptr<TableFile> file;
-    try {
-        file = std::make_unique<TableFile>(path, true);
-    } catch (const Exception& e) {
-        if (platform::file_system().kind(path) == platform::FileKind::file &&
-            e.Message().find("damaged") == std::string::npos)
-            throw Exception("Table " + path + " cannot be changed (read-only?): " + e.Message());
-        throw;
-    }
+        throw Exception("Table " + path + " does not exist", ErrorKind::not_found);
+    // Opening for writing proves the table file is not read-only (the lock
+    // says so); the folder is proven writable when the journal is created,
+    // before anything is written.
+    std::unique_ptr<TableFile> file = std::make_unique<TableFile>(path, true);
     const TableHeader& h = file->header();
     if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
         throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
@@ -39,9 +32,10 @@ std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     return file;
 }
 
-std::vector<std::uint8_t> previous_index_header(const std::string& px_path) {
-    if (platform::file_system().kind(px_path) != platform::FileKind::file) return {};
-    auto px = platform::file_system().open(px_path, platform::OpenMode::read);
+// Read through the table's lock, which holds the .PX open for the rewrite.
+std::vector<std::uint8_t> previous_index_header(TableFile& table, const std::string& px_path) {
+    platform::File* px = table.lock().file(px_path);
+    if (px == nullptr) return {};
     std::vector<std::uint8_t> bytes(0x58, 0);
     bytes.resize(px->read_at(0, bytes.data(), bytes.size()));
     return bytes;
@@ -135,13 +129,12 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
             entries.push_back({block_at(b) + kBlockHeaderSize, b,
                                static_cast<std::uint32_t>(b < blocks ? per_block : in_block)});
         const std::string px_path = companion_path(path, "PX");
-        files.push_back({px_path, build_primary_index(fresh, entries, previous_index_header(px_path))});
+        files.push_back({px_path, build_primary_index(fresh, entries, previous_index_header(*file, px_path))});
     }
     if (fresh.encrypted())
         for (std::uint32_t b = 1; b <= blocks; ++b)
             cipher::encrypt_block(block_at(b), fresh.block_size, fresh.checksum, b);
     files.insert(files.begin(), NewFile{path, std::move(out)});
-    file.reset();
     replace_table_files(path, files);
 }
 
@@ -158,9 +151,8 @@ void empty_table_file(const std::string& path) {
     files.push_back({path, h.bytes});
     if (h.keyed()) {
         const std::string px_path = companion_path(path, "PX");
-        files.push_back({px_path, build_primary_index(h, {}, previous_index_header(px_path))});
+        files.push_back({px_path, build_primary_index(h, {}, previous_index_header(*file, px_path))});
     }
-    file.reset();
     replace_table_files(path, files);
 }
 

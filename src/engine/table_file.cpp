@@ -40,7 +40,8 @@ BlockInfo parse_block(const TableHeader& header, const std::uint8_t* block, std:
     if (static_cast<std::size_t>(added) % header.record_size != 0 ||
         static_cast<std::size_t>(added) / header.record_size + 1 > header.records_per_block())
         throw Exception("Table " + header.file + " is damaged: block " + std::to_string(number) +
-                        " claims more records than it can hold");
+                            " claims more records than it can hold",
+                        ErrorKind::damaged);
     info.count = static_cast<std::size_t>(added) / header.record_size + 1;
     return info;
 }
@@ -53,17 +54,19 @@ void store_block_info(const TableHeader& header, std::uint8_t* block, const Bloc
 }
 
 TableFile::TableFile(const std::string& path, bool writable)
-    : file_(platform::file_system().open(
-          path, writable ? platform::OpenMode::read_write : platform::OpenMode::read)) {
+    : lock_(TableLock::acquire(path, writable ? TableLock::Access::change : TableLock::Access::read)),
+      file_(lock_->table()) {
+    if (file_ == nullptr) throw Exception("Table " + path + " does not exist", ErrorKind::not_found);
     const std::uint64_t size = file_->size();
-    header_ = parse_table_header(path, read_header_bytes(*file_, size), size);
+    header_ = parse_table_header(lock_->path(), read_header_bytes(*file_, size), size);
 }
 
 void TableFile::read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer) {
     const std::size_t bytes = static_cast<std::size_t>(count) * header_.block_size;
     if (file_->read_at(header_.block_offset(first), buffer, bytes) != bytes)
         throw Exception("Table " + path() + " is truncated: block " + std::to_string(first) +
-                        " cannot be read");
+                            " cannot be read",
+                        ErrorKind::damaged);
     if (header_.encrypted())
         for (std::uint32_t i = 0; i < count; ++i)
             cipher::decrypt_block(buffer + i * header_.block_size, header_.block_size,
@@ -94,10 +97,12 @@ bool ChainWalker::advance() {
     const std::uint32_t number = next_;
     if (number > h.file_blocks)
         throw Exception("Table " + h.file + " is damaged: the block chain points to block " +
-                        std::to_string(number) + " of " + std::to_string(h.file_blocks));
+                            std::to_string(number) + " of " + std::to_string(h.file_blocks),
+                        ErrorKind::damaged);
     if (visited_[number])
         throw Exception("Table " + h.file + " is damaged: the block chain loops at block " +
-                        std::to_string(number));
+                            std::to_string(number),
+                        ErrorKind::damaged);
     visited_[number] = true;
 
     if (number < window_first_ || number >= window_first_ + window_count_) {

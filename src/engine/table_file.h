@@ -4,6 +4,7 @@
 // block chain, which is the table's row order.
 
 #include "engine/format.h"
+#include "engine/table_lock.h"
 #include "platform/file_system.h"
 
 #include <cstdint>
@@ -27,12 +28,16 @@ void store_block_info(const TableHeader& header, std::uint8_t* block, const Bloc
 
 class TableFile {
 public:
+    // Opens the table under its lock (table_lock.h): shared for reading,
+    // exclusive for writing. The path is then the .DB's own, through
+    // symbolic links.
     TableFile(const std::string& path, bool writable);
 
     const std::string& path() const { return header_.file; }
     TableHeader& header() { return header_; }
     const TableHeader& header() const { return header_; }
     platform::File& file() { return *file_; }
+    TableLock& lock() { return *lock_; }
 
     // Reads `count` consecutive blocks starting at `first` (plain text).
     void read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
@@ -40,7 +45,8 @@ public:
     void write_header();
 
 private:
-    std::unique_ptr<platform::File> file_;
+    std::shared_ptr<TableLock> lock_;
+    platform::File* file_;
     TableHeader header_;
 };
 

@@ -1,29 +1,24 @@
-// The parts of the file system layer that are the same on every platform.
+// The parts of the file system layer that are the same on every platform:
+// waiting for locks, and saving whole files (atomically, or in place under
+// a journal).
 
 #include "platform/file_system.h"
 
 #include "platform/exception.h"
+#include "platform/journal.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace platform {
 namespace {
 
 FileSystem* installed = nullptr;
+std::atomic<unsigned> lock_wait{10000};
 
-std::string directory_part(const std::string& path) {
-    std::size_t cut = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (is_lead_byte(c)) {
-            ++i;
-            continue;
-        }
-        if (is_path_separator(c)) cut = i + 1;
-    }
-    return path.substr(0, cut);
-}
+const char* const kTemporarySuffix = ".tmp";
 
 // Removes a temporary file unless it was put in place.
 class TemporaryFile {
@@ -34,7 +29,8 @@ public:
             try {
                 file_system().remove(path_);
             } catch (const Exception&) {
-                // The original is intact; a leftover temporary is harmless.
+                // The original is intact; a leftover temporary is harmless,
+                // and the next save removes it.
             }
         }
     }
@@ -47,6 +43,72 @@ private:
     std::string path_;
     bool armed_ = true;
 };
+
+// The one file of an in-place write, for its journal: held open under an
+// update lock from before its old content is saved until the change is
+// final.
+class SingleFile final : public JournalFiles {
+public:
+    SingleFile(std::string path, std::string name) : path_(std::move(path)), name_(std::move(name)) {
+        if (file_system().kind(path_) == FileKind::file) file_ = open_waiting(path_, OpenMode::read_write, Lock::update);
+    }
+    bool exists() const { return file_ != nullptr; }
+    File* find(const std::string& name) override { return same(name) ? file_.get() : nullptr; }
+    File& create(const std::string& name) override {
+        if (!same(name)) throw Exception("\"" + name + "\" is not part of the change of " + path_);
+        file_ = file_system().open(path_, OpenMode::create_new, Lock::update);
+        return *file_;
+    }
+    void remove(const std::string& name) override {
+        if (!same(name)) return;
+        file_.reset();
+        file_system().remove(path_);
+    }
+
+private:
+    bool same(const std::string& name) const {
+        return file_names_ignore_case() ? equal_ignoring_case(name, name_) : name == name_;
+    }
+    std::string path_;
+    std::string name_;
+    std::unique_ptr<File> file_;
+};
+
+std::string name_part(const std::string& path) { return path.substr(directory_part(path).size()); }
+
+std::string folder_or_dot(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
+// Temporary files of earlier saves of `name` whose writers are gone (a
+// crash): no one holds their lock. Those of live saves are left alone.
+void remove_dead_temporaries(const std::string& folder, const std::string& name) {
+    FileSystem& fs = file_system();
+    const std::string prefix = name + ".~";
+    const std::string suffix = kTemporarySuffix;
+    std::vector<std::string> names;
+    try {
+        names = fs.list_directory(folder_or_dot(folder));
+    } catch (const Exception&) {
+        return;
+    }
+    for (const std::string& candidate : names) {
+        if (candidate.size() <= prefix.size() + suffix.size()) continue;
+        const bool matches = file_names_ignore_case()
+                                 ? equal_ignoring_case(candidate.substr(0, prefix.size()), prefix) &&
+                                       equal_ignoring_case(candidate.substr(candidate.size() - suffix.size()), suffix)
+                                 : candidate.compare(0, prefix.size(), prefix) == 0 &&
+                                       candidate.compare(candidate.size() - suffix.size(), suffix.size(), suffix) == 0;
+        if (!matches) continue;
+        const std::string tag = candidate.substr(prefix.size(), candidate.size() - prefix.size() - suffix.size());
+        if (tag.find('.') != std::string::npos) continue;
+        try {
+            // Closed again before the removal (Windows removes no open file).
+            fs.open(folder + candidate, OpenMode::read_write, Lock::update);
+            fs.remove(folder + candidate);
+        } catch (const Exception&) {
+            // In use by its live writer, or not ours to remove.
+        }
+    }
+}
 
 }  // namespace
 
@@ -62,6 +124,33 @@ ScopedFileSystem::ScopedFileSystem(FileSystem& replacement) : previous_(installe
 
 ScopedFileSystem::~ScopedFileSystem() { installed = previous_; }
 
+unsigned set_lock_wait(unsigned milliseconds) { return lock_wait.exchange(milliseconds); }
+
+std::unique_ptr<File> open_waiting(const std::string& path, OpenMode mode, Lock lock) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lock_wait.load());
+    while (true) {
+        try {
+            return file_system().open(path, mode, lock);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::in_use || std::chrono::steady_clock::now() >= deadline) throw;
+        }
+        sleep_milliseconds(20);
+    }
+}
+
+std::string directory_part(const std::string& path) {
+    std::size_t cut = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (is_lead_byte(c)) {
+            ++i;
+            continue;
+        }
+        if (is_path_separator(c)) cut = i + 1;
+    }
+    return path.substr(0, cut);
+}
+
 std::string read_whole_file(const std::string& path) {
     auto file = file_system().open(path, OpenMode::read);
     std::string bytes(static_cast<std::size_t>(file->size()), '\0');
@@ -74,26 +163,68 @@ void write_file_atomically(const std::string& path, const std::string& bytes) {
     write_stream_atomically(path, [&bytes](const ContentSink& sink) { sink(bytes); });
 }
 
-void write_stream_atomically(const std::string& path,
-                             const std::function<void(const ContentSink&)>& produce) {
+void write_stream_atomically(const std::string& path, const ContentProducer& produce) {
     FileSystem& fs = file_system();
-    static std::atomic<unsigned> counter{0};
-    const std::string directory = directory_part(path);
-    TemporaryFile temporary(path + ".~" + std::to_string(counter++) + ".tmp");
-    fs.remove(temporary.path());
+    const std::string target = fs.resolve_links(path);
+    const FileInfo info = fs.info(target);
+    // A rename would give the new content one name and leave the old
+    // content under the others (or replace a link that resolve_links could
+    // not follow).
+    if (info.kind == FileKind::file && (info.links > 1 || info.link)) {
+        write_stream_in_place(target, produce);
+        return;
+    }
+    const std::string directory = directory_part(target);
+    const std::string name = name_part(target);
+    remove_dead_temporaries(directory, name);
     {
-        auto file = fs.open(temporary.path(), OpenMode::create_new);
+        TemporaryFile temporary(target + ".~" + unique_name_tag() + kTemporarySuffix);
+        // Locked for as long as it lives, so that no other save takes it for
+        // a leftover; an update lock, so that it can be renamed while open.
+        auto file = fs.create_like(temporary.path(), info, Lock::update);
         std::uint64_t offset = 0;
         produce([&file, &offset](std::string_view piece) {
             file->write_at(offset, piece.data(), piece.size());
             offset += piece.size();
         });
         file->sync();
+        fs.rename(temporary.path(), target);
+        temporary.release();
     }
-    if (fs.kind(path) == FileKind::file) fs.copy_permissions(path, temporary.path());
-    fs.rename(temporary.path(), path);
-    temporary.release();
-    fs.sync_directory(directory);
+    fs.sync_directory(folder_or_dot(directory));
+}
+
+void write_stream_in_place(const std::string& path, const ContentProducer& produce) {
+    FileSystem& fs = file_system();
+    const std::string target = fs.resolve_links(path);
+    const std::string directory = directory_part(target);
+    const std::string name = name_part(target);
+    SingleFile files(target, name);
+    roll_back_journals(directory, name, files, files.exists());
+    Journal journal(directory, name, files);
+    journal.save_file(name);
+    journal.begin();
+    const bool created = files.find(name) == nullptr;
+    File& file = created ? files.create(name) : *files.find(name);
+    std::uint64_t offset = 0;
+    produce([&file, &offset](std::string_view piece) {
+        file.write_at(offset, piece.data(), piece.size());
+        offset += piece.size();
+    });
+    if (file.size() != offset) file.truncate(offset);
+    file.sync();
+    if (created) fs.sync_directory(folder_or_dot(directory));
+    journal.commit();
+}
+
+void recover_file(const std::string& path) {
+    FileSystem& fs = file_system();
+    const std::string target = fs.resolve_links(path);
+    const std::string directory = directory_part(target);
+    const std::string name = name_part(target);
+    if (journals_of(directory, name).empty()) return;
+    SingleFile files(target, name);
+    roll_back_journals(directory, name, files, files.exists());
 }
 
 }  // namespace platform

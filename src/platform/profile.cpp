@@ -798,6 +798,16 @@ ProfileDocument& ProfileFile::document() {
 }
 
 void ProfileFile::load() {
+    try {
+        // An in-place save that a crash interrupted leaves a mix of old and
+        // new text; its journal puts the old one back.
+        recover_file(path_);
+    } catch (const Exception&) {
+        existed_ = file_system().kind(path_) != FileKind::missing;
+        unreadable_ = true;
+        document_.emplace();
+        return;
+    }
     switch (file_system().kind(path_)) {
         case FileKind::missing:
             document_.emplace();

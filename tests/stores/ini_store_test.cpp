@@ -33,11 +33,17 @@ using testing_support::write_bytes;
 // A file system whose new files run out of space halfway through a write.
 class DiskFullFileSystem final : public platform::FileSystemWrapper {
 public:
-    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
-        auto file = target().open(path, mode);
+    using platform::FileSystemWrapper::open;
+    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode,
+                                         platform::Lock lock) override {
+        auto file = target().open(path, mode, lock);
         if (mode == platform::OpenMode::create || mode == platform::OpenMode::create_new)
             return std::make_unique<FullFile>(std::move(file));
         return file;
+    }
+    std::unique_ptr<platform::File> create_like(const std::string& path, const platform::FileInfo& like,
+                                                platform::Lock lock) override {
+        return std::make_unique<FullFile>(target().create_like(path, like, lock));
     }
 
 private:
@@ -49,7 +55,8 @@ private:
         }
         void write_at(std::uint64_t offset, const void* data, std::size_t n) override {
             file_->write_at(offset, data, n / 2);
-            throw Exception("No space left on device");
+            throw Exception("Cannot write file: No space left on device", ErrorKind::no_space,
+                            "No space left on device");
         }
         std::uint64_t size() override { return file_->size(); }
         void truncate(std::uint64_t size) override { file_->truncate(size); }
@@ -320,7 +327,10 @@ protected:
                 }
                 ADD_FAILURE() << "operation " << operation << " succeeded on " << path;
             } catch (const Exception& error) {
-                EXPECT_EQ(error.Message(), expected) << "operation " << operation;
+                // The store's message, then the system's reason on its own line.
+                const std::string& message = error.Message();
+                EXPECT_EQ(message.substr(0, expected.size() + 1), expected + "\n") << "operation " << operation;
+                EXPECT_GT(message.size(), expected.size() + 1) << "operation " << operation;
             }
         }
     }
