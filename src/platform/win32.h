@@ -58,7 +58,7 @@ inline ErrorKind error_kind(DWORD code) {
             return ErrorKind::in_use;
         case ERROR_HANDLE_DISK_FULL:
         case ERROR_DISK_FULL:
-        case ERROR_DISK_QUOTA_EXCEEDED:
+        case 1295:  // ERROR_DISK_QUOTA_EXCEEDED, missing from mingw-w64's headers
             return ErrorKind::no_space;
         default:
             return ErrorKind::other;

@@ -63,7 +63,17 @@ bool TDatFileStorageDb::PrepareTable(const std::string& path, std::string* failu
             query->close();
             query->clear_sql();
             query->add_sql_line("alter table " + Quoted(path) + " add DESCRIPTION CHAR(255)");
-            query->exec_sql();
+            try {
+                query->exec_sql();
+            } catch (const Exception&) {
+                // Another run of this program may have added the column
+                // between the select and the alter (it waited for the other's
+                // lock): then the table is what this run wanted.
+                query->clear_sql();
+                query->add_sql_line("select * from " + Quoted(path));
+                query->open();
+                if (query->find_field("DESCRIPTION") == nullptr) throw;
+            }
         }
     } catch (const Exception& e) {
         const std::string text = context + "\n" + e.Message();

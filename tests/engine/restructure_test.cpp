@@ -3,7 +3,7 @@
 
 #include "engine/bytes.h"
 #include "engine/engine.h"
-#include "engine/fault_file_system.h"
+#include "support/fault_file_system.h"
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/exception.h"
@@ -122,7 +122,7 @@ void run_faults(bool keyed, bool crash) {
     const std::string original = file_bytes(path);
     const std::string original_px = file_bytes(dir.file("T.PX"));
 
-    engine_test::FaultFileSystem faults;
+    testing_support::FaultFileSystem faults;
     int total = 0;
     {
         // Count the operations of a clean run on a copy.

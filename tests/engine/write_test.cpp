@@ -4,7 +4,7 @@
 #include "engine/bytes.h"
 #include "engine/cipher.h"
 #include "engine/engine.h"
-#include "engine/fault_file_system.h"
+#include "support/fault_file_system.h"
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/exception.h"
@@ -288,7 +288,7 @@ TEST(Write, AFailedPostNeverDamagesTheTable) {
     }
     const std::string db = file_bytes(path), px = file_bytes(dir.file("T.PX"));
     const auto before = read_all(path);
-    engine_test::FaultFileSystem faults;
+    testing_support::FaultFileSystem faults;
     for (int n = 1; n <= 12; ++n) {
         for (const auto& [file, bytes] : {std::pair{path, db}, std::pair{dir.file("T.PX"), px}}) {
             auto f = platform::os_file_system().open(file, platform::OpenMode::create);
@@ -336,7 +336,7 @@ TEST(Write, ACrashDuringAPostLosesAtMostThatPost) {
     }
     const std::string db = file_bytes(path), px = file_bytes(dir.file("T.PX"));
     const std::size_t before = read_all(path).size();
-    engine_test::FaultFileSystem faults;
+    testing_support::FaultFileSystem faults;
     for (int n = 1; n <= 12; ++n) {
         for (const auto& [file, bytes] : {std::pair{path, db}, std::pair{dir.file("T.PX"), px}}) {
             auto f = platform::os_file_system().open(file, platform::OpenMode::create);

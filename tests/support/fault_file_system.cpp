@@ -1,10 +1,10 @@
-#include "engine/fault_file_system.h"
+#include "support/fault_file_system.h"
 
 #include "platform/exception.h"
 
 #include <algorithm>
 
-namespace engine_test {
+namespace testing_support {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
@@ -316,4 +316,4 @@ std::vector<std::string> FaultFileSystem::list_directory(const std::string& dire
     return os_.list_directory(directory);
 }
 
-}  // namespace engine_test
+}  // namespace testing_support

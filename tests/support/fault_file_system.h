@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-namespace engine_test {
+namespace testing_support {
 
 class FaultFileSystem : public platform::FileSystem {
 public:
@@ -122,4 +122,4 @@ private:
     int sequence_ = 0;
 };
 
-}  // namespace engine_test
+}  // namespace testing_support
