@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "stores/ini_file.h"
+#include "support/fault_file_system.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
 
@@ -353,6 +354,61 @@ TEST_F(IniStoreFailure, DiskFullLeavesTheOldFileAndNoTemporary) {
     }
     EXPECT_EQ(read_bytes(ini), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(work), {}), 1) << "temporary file left behind";
+}
+
+// WriteAll failing or crashing at every file operation, on a file with one
+// name (replaced atomically) and on one with two (written in place under its
+// journal): the file then holds exactly its old text or its new one once it
+// is read again, the failure keeps the store's message and the system's
+// reason, and the next save leaves nothing beside the file.
+TEST_F(IniStoreFailure, AFailureOrACrashAtEveryFileOperationLeavesTheOldOrTheNewFile) {
+    TDatFileDescList list;
+    add(list, "AB", "Accounts", "A.DAT");
+    add(list, "CD", "Rates", "C.DAT");
+    write_bytes(ini, before);
+    store.WriteAll(ini, list);
+    const std::string after_write = read_bytes(ini);
+    ASSERT_NE(after_write, before);
+    const std::string other = work + "OTHER.INI";
+    int points = 0;
+    for (const bool linked : {false, true}) {
+        write_bytes(ini, before);
+        if (linked) fs::create_hard_link(ini, other);
+        testing_support::FaultFileSystem faults;
+        platform::ScopedFileSystem installed(faults);
+        faults.fail_at(0);
+        store.WriteAll(ini, list);
+        const int total = faults.operations();
+        for (const bool crash : {false, true}) {
+            for (int n = 1; n <= total; ++n) {
+                const std::string at = "operation " + std::to_string(n) + (crash ? " (crash)" : "") +
+                                       (linked ? " (hard-linked)" : "");
+                write_bytes(ini, before);
+                faults.set_torn_writes(crash, static_cast<unsigned>(n));
+                faults.fail_at(n, crash);
+                try {
+                    store.WriteAll(ini, list);
+                    ADD_FAILURE() << at;
+                } catch (const Exception& e) {
+                    EXPECT_EQ(e.Message().rfind("Unable to write to " + ini + "\n", 0), 0u) << e.Message();
+                }
+                if (crash) faults.crash_recover();
+                faults.fail_at(0);
+                faults.set_torn_writes(false);
+                ++points;
+                TDatFileDescList read;
+                store.ReadAll(ini, read);  // puts back an interrupted in-place save
+                const std::string now = read_bytes(ini);
+                EXPECT_TRUE(now == before || now == after_write) << at;
+                if (linked) {
+                    EXPECT_EQ(read_bytes(other), now) << at;
+                }
+                store.WriteAll(ini, list);
+                EXPECT_EQ(std::distance(fs::directory_iterator(work), {}), linked ? 2 : 1) << at;
+            }
+        }
+    }
+    EXPECT_GT(points, 20);
 }
 
 TEST_F(IniStoreFailure, ReadOnlyFileOrDirectory) {
