@@ -8,7 +8,10 @@
 //   CRLF. Lookups go through an index, so n writes cost O(n).
 // - ProfileFile loads a document on first use and saves it atomically (a
 //   temporary file beside the original, flushed, renamed over it), so the
-//   file on disk is always either its old or its new content.
+//   file on disk is always either its old or its new content. The save keeps
+//   what the file is (platform::write_stream_atomically): a symbolic link
+//   stays a link to the file it names, owner, group and mode stay, and a
+//   file with several names is written in place under a rollback journal.
 // - get_private_profile_string / write_private_profile_string are the two
 //   Windows entry points with their buffer conventions, over the above.
 //
@@ -165,14 +168,16 @@ public:
     const std::string& path() const { return path_; }
 
     // The document; a missing file (or one that cannot be read) is empty.
+    // An in-place save that a crash interrupted is put back first.
     ProfileDocument& document();
 
     // Writes the document back when it was modified and differs from what
     // the file holds. Refuses (throws Exception) without touching the disk when
     // the file exists but could not be read or is not writable; otherwise
-    // the file is replaced atomically, keeping its permissions. Throws the
-    // file system's Exception when the write fails; the file then keeps its
-    // old content.
+    // the file is replaced atomically, keeping its links, owner and mode (or
+    // refusing when the system will not keep the owner). Throws the file
+    // system's Exception, with its kind and reason, when the write fails;
+    // the file then keeps its old content.
     void save();
 
 private:
