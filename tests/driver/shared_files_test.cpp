@@ -110,7 +110,12 @@ std::set<std::string> keys_of(const std::string& text, const std::string& sectio
 // one table, consistent with its index, with every row, read alike by our
 // engine and by pxlib; one complete INI file; nothing else.
 TEST(SharedFiles, SeveralRunsAtOnceOnOneTableEndWithOneConsistentTable) {
-    constexpr int kRows = 30000, kRuns = 4, kTrials = 2;
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr int kTrials = 1;  // runs under the sanitizer are several times slower
+#else
+    constexpr int kTrials = 2;
+#endif
+    constexpr int kRows = 30000, kRuns = 4;
     TempDir dir, logs;
     const std::string db = dir.file("T.DB"), px = dir.file("T.PX");
     make_table(db, kRows);

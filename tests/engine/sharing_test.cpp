@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -154,6 +155,35 @@ TEST_F(Sharing, AChangeWaitsForNoOneInItsOwnProcessButRefusesWhileItReadsTheTabl
     reader.close();
     add_description(db);
     EXPECT_EQ(read_all(db).front().size(), 4u);
+}
+
+TEST_F(Sharing, AFullDiskOrAFailedReadNamesItsReasonAndLeavesTheTableAsItWas) {
+    const std::string old_db = file_bytes(db), old_px = file_bytes(px);
+    testing_support::FaultFileSystem faults;
+    const std::vector<std::function<void()>> changes = {[&] { add_description(db); }, [&] { fill(db, 100, 1); },
+                                                        [&] { empty(db); }};
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        for (const std::uint64_t space : {std::uint64_t{0}, std::uint64_t{100}, std::uint64_t{5000}}) {
+            platform::ScopedFileSystem installed(faults);
+            faults.fail_at(0);
+            faults.limit_space(space);
+            std::string message;
+            EXPECT_EQ(failure_kind(changes[i], &message), ErrorKind::no_space) << "change " << i << ", " << space;
+            EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
+            faults.limit_space(std::nullopt);
+            EXPECT_EQ(file_bytes(db), old_db) << "change " << i << ", " << space;
+            EXPECT_EQ(file_bytes(px), old_px) << "change " << i << ", " << space;
+            EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"T.DB", "T.PX"}));
+        }
+        // A read that fails while the old content is saved.
+        platform::ScopedFileSystem installed(faults);
+        faults.fail_at(0);
+        faults.fail_read_at(4);
+        EXPECT_THROW(changes[i](), Exception) << "change " << i;
+        faults.fail_read_at(0);
+        EXPECT_EQ(file_bytes(db), old_db) << "change " << i;
+        EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"T.DB", "T.PX"}));
+    }
 }
 
 // Kills a restructure (the system keeps what it wrote, nothing more
