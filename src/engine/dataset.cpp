@@ -261,6 +261,9 @@ void Dataset::check_can_write() {
         load_all();
         eof_ = chain_.empty();
         block_index_ = 0;
+        // Back to the shared lock: nothing is to be written now.
+        file_.reset();
+        file_ = std::make_unique<TableFile>(table_path, false);
         throw Exception("Table " + table_path +
                             " was changed by another program while it was read; nothing was written, try again",
                         ErrorKind::in_use);

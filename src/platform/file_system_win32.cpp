@@ -142,6 +142,8 @@ public:
                 break;
             case OpenMode::create_new: disposition = CREATE_NEW; break;
         }
+        if (mode == OpenMode::read && (lock == Lock::exclusive || lock == Lock::update))
+            throw Exception("File \"" + path + "\": a write lock needs a file open for writing");
         // Without a lock, others may read, write, rename and delete the file
         // while it is open, as on POSIX: a replace by rename never waits for
         // a reader.

@@ -32,11 +32,15 @@ void expect_clean_failure_or_rows(const std::string& path) {
 
 std::string sample_table(const std::string& path, const std::string& password, bool keyed) {
     engine::create_table(path, engine_test::path_table_spec(keyed, password));
-    engine::Table table;
-    table.set_table_name(path);
-    table.open();
-    for (int i = 0; i < 40; ++i)
-        engine_test::insert_row(table, {"ID" + std::to_string(100 + i), "name", "C:\\X\\F.DAT"});
+    {
+        // Closed before the file is read: on Windows a table that is being
+        // changed is open to no one else.
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (int i = 0; i < 40; ++i)
+            engine_test::insert_row(table, {"ID" + std::to_string(100 + i), "name", "C:\\X\\F.DAT"});
+    }
     return file_bytes(path);
 }
 

@@ -231,10 +231,9 @@ TEST(Journal, ALiveRunsJournalIsNeverPlayedBackAndAnIncompleteOneOnlyByTheOwners
     {
         platform::Journal journal(folder, "A", files);
         journal.save("A", 0, 3);
-        // Not begun yet: incomplete. A copy of it that no one holds stands
-        // for a writer that died before its journal was complete.
-        fs::copy_file(fs_path(testing_support::utf8(dir.path())) / fs_path(journal.path()).filename(),
-                      dir.path() / "A.~dead.p2i-journal");
+        // An incomplete journal that no one holds stands for a writer that
+        // died before its journal was complete.
+        write_bytes(dir.path() / "A.~dead.p2i-journal", "P2IJRNL1");
         journal.begin();
         files.find("A")->write_at(0, "NEW", 3);
         // The live journal is complete and its change under way.
