@@ -3,6 +3,7 @@
 #include "engine/bytes.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
+#include "engine/table_guard.h"
 #include "engine/values.h"
 #include "platform/exception.h"
 #include "platform/text.h"

@@ -6,6 +6,7 @@
 #include "engine/language_driver.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
+#include "engine/table_guard.h"
 #include "engine/table_file.h"
 #include "platform/exception.h"
 #include "platform/text.h"
