@@ -1,5 +1,6 @@
 #include "engine/table_guard.h"
 
+#include "engine/bytes.h"
 #include "engine/format.h"
 #include "engine/replace.h"
 #include "engine/table_file.h"
@@ -28,6 +29,50 @@ bool is_secondary_index_extension(const std::string& extension) {
     return is_hex(extension[1]) && is_hex(extension[2]);
 }
 
+// PDOXUSRS.LCK, the lock file the Windows engine keeps in the folder of the
+// tables it has in use. There is no public description of it; this is what
+// the four such files left beside public tables show (they stay behind when
+// a program ends abnormally):
+//   0x000       "23 00 00 02", then the text "a newer file format" (which
+//               older engines show) at 0x0C, the net directory at 0x6E
+//   0x400 on    pages of 1 KB. A page that starts with FF FF is a list of
+//               names: from its offset 6, entries of 20 bytes, each a u16
+//               number, a u16 0, a u16 2 and a name of up to 14 bytes,
+//               NUL-padded: the tables (file names without extension, short
+//               names for long ones, e.g. "PAYMEN~1") and the folder's
+//               "PARADOX" entry. Such lists may take several pages.
+//   other pages each session's locks, which name tables by those numbers.
+// A table counts as in use when a list names it: a name stays listed while
+// a session of the folder runs, also after the table was closed, which errs
+// on the safe side.
+constexpr std::size_t kLockPage = 0x400;
+constexpr std::size_t kLockEntry = 20;
+constexpr std::size_t kLockNameLength = 14;
+
+bool lock_file_names(const std::string& lock_path, const std::string& stem, const std::string& table_path) {
+    std::string bytes;
+    try {
+        bytes = platform::read_whole_file(lock_path);
+    } catch (const Exception& e) {
+        throw Exception("Table " + table_path + " may be in use by another program: " + lock_path +
+                        " cannot be read (" + e.Message() + ")");
+    }
+    if (bytes.empty()) return false;
+    if (bytes.compare(0, 4, std::string("\x23\x00\x00\x02", 4)) != 0)
+        throw Exception("Table " + table_path + " may be in use by another program: " + lock_path +
+                        " is not a lock file this program can read");
+    for (std::size_t page = kLockPage; page + kLockPage <= bytes.size(); page += kLockPage) {
+        if (static_cast<unsigned char>(bytes[page]) != 0xFF || static_cast<unsigned char>(bytes[page + 1]) != 0xFF)
+            continue;
+        for (std::size_t at = page + 6; at + kLockEntry <= page + kLockPage; at += kLockEntry) {
+            const char* name = bytes.data() + at + 6;
+            const std::string listed(name, bounded_length(name, kLockNameLength));
+            if (!listed.empty() && upper_ascii(listed) == stem) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void check_table_changeable(const std::string& table_path, const TableHeader& header) {
@@ -45,6 +90,10 @@ void check_table_changeable(const std::string& table_path, const TableHeader& he
     if (dot != std::string::npos) stem.resize(dot);
     stem = upper_ascii(stem);
     for (const std::string& name : fs.list_directory(directory.empty() ? "." : directory)) {
+        if (upper_ascii(name) == "PDOXUSRS.LCK" && lock_file_names(directory + name, stem, table_path))
+            throw Exception("Table " + table_path + " is in use by another program (" + directory + name +
+                            " names it). If no program uses the folder, that file was left behind by one "
+                            "that ended abnormally and may be deleted");
         const std::size_t name_dot = name.rfind('.');
         if (name_dot == std::string::npos || upper_ascii(name.substr(0, name_dot)) != stem) continue;
         if (is_secondary_index_extension(upper_ascii(name.substr(name_dot + 1))))

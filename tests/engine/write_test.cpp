@@ -35,7 +35,7 @@ void expect_index_matches(const std::string& db_path, const std::string& px_path
     const std::string px = file_bytes(px_path);
     ASSERT_GE(px.size(), 0x800u);
     auto* plain = reinterpret_cast<std::uint8_t*>(db.data());
-    if (engine::get_u32(plain + 0x25) == 0xFF00FF00u)
+    if (engine::get_u32(plain + 0x25) == 0xFF00FF00u && engine::get_u32(plain + 0x5C) != 0)
         for (std::uint32_t n = 1; n <= engine::get_u16(plain + 0x0C); ++n)
             engine::cipher::decrypt_block(plain + engine::get_u16(plain + 2) + (n - 1) * plain[5] * 1024u,
                                           plain[5] * 1024u, engine::get_u32(plain + 0x5C), n);
@@ -54,7 +54,8 @@ void expect_index_matches(const std::string& db_path, const std::string& px_path
         n = engine::get_u16(b);
     }
     // Descend the index from its root to collect level-1 entries in order.
-    std::vector<std::pair<std::uint32_t, unsigned>> stack = {{engine::get_u16(p + 0x1E), p[0x20]}};
+    std::vector<std::pair<std::uint32_t, unsigned>> stack;
+    if (p[0x20] > 0) stack.push_back({engine::get_u16(p + 0x1E), p[0x20]});  // an empty index has 0 levels
     std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> leaves;
     while (!stack.empty()) {
         const auto [n, level] = stack.back();
