@@ -84,7 +84,8 @@ void pxlib_write(const std::string& path, const std::vector<OracleField>& fields
     if (PX_create_file(d.doc, owned, static_cast<int>(fields.size()), path.c_str(),
                        key_fields > 0 ? pxfFileTypIndexDB : pxfFileTypNonIndexDB) < 0)
         throw std::runtime_error("pxlib cannot create " + path);
-    if (key_fields > 0) PX_set_value(d.doc, "primarykeyfields", static_cast<float>(key_fields));
+    // "numprimkeys" sets the key; "primarykeyfields" only reads it back.
+    if (key_fields > 0) PX_set_value(d.doc, "numprimkeys", static_cast<float>(key_fields));
     if (!password.empty()) PX_set_parameter(d.doc, "password", password.c_str());
     for (const auto& f : fields)
         if (f.type == 'M') {
