@@ -144,6 +144,17 @@ std::string with_exact_header(const std::string& path) {
     return exact;
 }
 
+// The same for its .PX: the DOS engine ends an index header after the key
+// fields and the table name (0xAD bytes for one key field).
+void with_exact_index_header(const std::string& px_path) {
+    std::string b = file_bytes(px_path);
+    const std::size_t end = 0x58 + 2 * get16(b, 0x21) + 4 + 79;
+    b = b.substr(0, end) + b.substr(get16(b, 0x02));
+    put16(b, 0x02, static_cast<unsigned>(end));
+    put16(b, 0x51, 0);
+    write_bytes(px_path, b);
+}
+
 TEST(RestructureFidelity, Level3HeadersKeepTheSizeHabitOfTheEngineThatWroteThem) {
     for (bool exact : {true, false}) {
         testing_support::TempDir dir;
@@ -153,7 +164,11 @@ TEST(RestructureFidelity, Level3HeadersKeepTheSizeHabitOfTheEngineThatWroteThem)
         spec.code_page = 866;
         engine::create_table(path, spec);
         fill(path, 30);
-        if (exact) with_exact_header(path);
+        if (exact) {
+            with_exact_header(path);
+            with_exact_index_header(dir.file("T.PX"));
+        }
+        const std::string old_px = file_bytes(dir.file("T.PX"));
         const Rows rows = read_all(path);
         const std::string before = file_bytes(path);
         add_column(path, "NOTE");
@@ -161,6 +176,9 @@ TEST(RestructureFidelity, Level3HeadersKeepTheSizeHabitOfTheEngineThatWroteThem)
         const std::size_t growth = 2 + 4 + std::string("NOTE").size() + 1;
         EXPECT_EQ(get16(after, 0x02), exact ? get16(before, 0x02) + growth : 0x800u);
         EXPECT_EQ(get16(after, 0x51), exact ? 0u : get16(before, 0x51) + growth);
+        const std::string px = file_bytes(dir.file("T.PX"));
+        EXPECT_EQ(get16(px, 0x02), get16(old_px, 0x02));
+        EXPECT_EQ(get16(px, 0x51), get16(old_px, 0x51));
         EXPECT_EQ(read_all(path), with_empty_column(rows));
         EXPECT_EQ(engine_test::pxlib_read(path).rows.size(), rows.size());
         const auto index = engine_test::pxlib_read_index(path, dir.file("T.PX"));
