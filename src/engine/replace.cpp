@@ -19,6 +19,8 @@
 // with none (or a torn one), remove the record and every "F.p2i-new". The
 // renames are atomic, so F is always a complete old or new file; the names
 // of the leftovers never match a table's file, so they cannot shadow it.
+// Where F's name is too long for a suffix, platform::temporary_path cuts it
+// and adds a hash of the whole name; the result is the same on every run.
 
 #include "engine/replace.h"
 
@@ -34,6 +36,12 @@ namespace {
 
 const char* const kNewSuffix = ".p2i-new";
 const char* const kCommitSuffix = ".p2i-commit";
+
+// "F.p2i-new", or a shorter name when F's is too long for the suffix.
+std::string new_path(const std::string& target) { return platform::temporary_path(target, kNewSuffix); }
+std::string commit_path(const std::string& table_path) {
+    return platform::temporary_path(table_path, kCommitSuffix);
+}
 
 std::vector<std::string> read_commit_record(const std::string& path) {
     std::vector<std::string> targets;
@@ -69,9 +77,9 @@ std::string directory_of(const std::string& path) {
 
 void replace_table_files(const std::string& table_path, const std::vector<NewFile>& files) {
     auto& fs = platform::file_system();
-    const std::string commit = table_path + kCommitSuffix;
+    const std::string commit = commit_path(table_path);
     for (const NewFile& f : files) {
-        const std::string temporary = f.target + kNewSuffix;
+        const std::string temporary = new_path(f.target);
         fs.remove(temporary);
         {
             auto out = fs.open(temporary, platform::OpenMode::create_new);
@@ -93,7 +101,7 @@ void replace_table_files(const std::string& table_path, const std::vector<NewFil
     }
     sync_directory_of(table_path);
 
-    for (const NewFile& f : files) fs.rename(f.target + kNewSuffix, f.target);
+    for (const NewFile& f : files) fs.rename(new_path(f.target), f.target);
     sync_directory_of(table_path);
     fs.remove(commit);
     sync_directory_of(table_path);
@@ -101,19 +109,18 @@ void replace_table_files(const std::string& table_path, const std::vector<NewFil
 
 void recover_table_files(const std::string& table_path) {
     auto& fs = platform::file_system();
-    const std::string commit = table_path + kCommitSuffix;
+    const std::string commit = commit_path(table_path);
     if (fs.kind(commit) == platform::FileKind::file) {
         const std::vector<std::string> targets = read_commit_record(commit);
         for (const std::string& target : targets)
-            if (fs.kind(target + kNewSuffix) == platform::FileKind::file)
-                fs.rename(target + kNewSuffix, target);
+            if (fs.kind(new_path(target)) == platform::FileKind::file) fs.rename(new_path(target), target);
         if (!targets.empty()) sync_directory_of(table_path);
         fs.remove(commit);
         sync_directory_of(table_path);
     }
     // Leftovers of a replacement that never committed.
     for (const std::string& target : {table_path, companion_path(table_path, "PX")})
-        if (fs.kind(target + kNewSuffix) != platform::FileKind::missing) fs.remove(target + kNewSuffix);
+        if (fs.kind(new_path(target)) != platform::FileKind::missing) fs.remove(new_path(target));
 }
 
 }  // namespace engine

@@ -3,9 +3,12 @@
 #include "platform/file_system.h"
 
 #include "platform/exception.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 #include <atomic>
+#include <cstdint>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -70,6 +73,33 @@ std::string read_whole_file(const std::string& path) {
     return bytes;
 }
 
+std::string temporary_path(const std::string& path, std::string_view suffix) {
+    const std::string directory = directory_part(path);
+    const std::string name = path.substr(directory.size());
+    std::string plain = name;
+    plain.append(suffix);
+    if (!name_too_long(plain)) return path + std::string(suffix);
+
+    // FNV-1a of the whole name: two long names that share their beginning
+    // (T.DB and T.PX, say) still get two temporaries.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string tail = "~";
+    for (int shift = 28; shift >= 0; shift -= 4) tail += kHex[(hash >> shift) & 0xF];
+    tail.append(suffix);
+
+    // Whole characters only: a double-byte character is kept or cut whole.
+    std::vector<std::size_t> ends;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (is_lead_byte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ++i;
+        ends.push_back(i + 1);
+    }
+    std::size_t keep = ends.size();
+    while (keep > 0 && name_too_long(name.substr(0, ends[keep - 1]) + tail)) --keep;
+    return directory + name.substr(0, keep == 0 ? 0 : ends[keep - 1]) + tail;
+}
+
 void write_file_atomically(const std::string& path, const std::string& bytes) {
     write_stream_atomically(path, [&bytes](const ContentSink& sink) { sink(bytes); });
 }
@@ -79,7 +109,7 @@ void write_stream_atomically(const std::string& path,
     FileSystem& fs = file_system();
     static std::atomic<unsigned> counter{0};
     const std::string directory = directory_part(path);
-    TemporaryFile temporary(path + ".~" + std::to_string(counter++) + ".tmp");
+    TemporaryFile temporary(temporary_path(path, ".~" + std::to_string(counter++) + ".tmp"));
     fs.remove(temporary.path());
     {
         auto file = fs.open(temporary.path(), OpenMode::create_new);

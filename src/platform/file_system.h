@@ -69,6 +69,11 @@ public:
     // Gives `to` the access permissions of `from` (best effort where the
     // operating system has no such notion).
     virtual void copy_permissions(const std::string& from, const std::string& to) = 0;
+    // True when another program holds the file open so that it cannot be
+    // renamed over or removed (on Windows: opened without FILE_SHARE_DELETE,
+    // as many programs open their INI files). Never on POSIX, where a rename
+    // does not look at open files.
+    virtual bool replace_blocked_by_sharing(const std::string&) { return false; }
 };
 
 // Forwards every call to another file system (the operating system's by
@@ -89,6 +94,9 @@ public:
     }
     void copy_permissions(const std::string& from, const std::string& to) override {
         target_.copy_permissions(from, to);
+    }
+    bool replace_blocked_by_sharing(const std::string& path) override {
+        return target_.replace_blocked_by_sharing(path);
     }
 
 protected:
@@ -119,6 +127,13 @@ private:
 
 // Helpers over file_system().
 std::string read_whole_file(const std::string& path);
+// The path of a temporary file beside `path`: the path followed by the
+// suffix, unless that makes the file's name longer than the file system
+// holds (name_too_long); then the name is cut and followed by "~", a hash of
+// the whole name and the suffix, which always fits. The same path and suffix
+// always give the same result, so that a later run finds what an
+// interrupted one left.
+std::string temporary_path(const std::string& path, std::string_view suffix);
 // Writes the bytes to a temporary file beside `path`, flushes it, gives it
 // the permissions of the existing file and renames it over `path`: the file
 // is always either its old or its new content.

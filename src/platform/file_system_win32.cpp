@@ -1,6 +1,9 @@
 // The file system on Windows: kernel handles owned by RAII wrappers,
 // positioned reads and writes, FlushFileBuffers for durability and
-// MoveFileExA with write-through for the atomic replace.
+// MoveFileExW with write-through for the atomic replace. Paths go to the W
+// functions through wide_path, so that files whose paths pass MAX_PATH (an
+// INI file or a temporary beside a table whose path nearly reaches it) open
+// as well as any other.
 
 #include "platform/file_system.h"
 
@@ -15,6 +18,7 @@ namespace {
 using win32::c_string;
 using win32::fail;
 using win32::fail_last;
+using win32::wide_path;
 
 // ReadFile and WriteFile take a DWORD count; larger requests go in pieces.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
@@ -96,7 +100,7 @@ public:
         }
         // Others may read, write, rename and delete the file while it is
         // open, as on POSIX: a replace by rename never waits for a reader.
-        win32::FileHandle handle(CreateFileA(path.c_str(), access,
+        win32::FileHandle handle(CreateFileW(wide_path(path).c_str(), access,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!handle.valid()) fail_last("Cannot open file", path);
@@ -105,7 +109,7 @@ public:
 
     FileKind kind(const std::string& path) override {
         if (path.empty() || path.find_first_of("*?") != std::string::npos) return FileKind::missing;
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::missing;
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::directory;
         if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::other;
@@ -115,16 +119,18 @@ public:
     void rename(const std::string& from, const std::string& to) override {
         // A read-only file is not to be replaced, as WritePrivateProfileStringA
         // refuses to write one; Windows' MoveFileExA refuses too, Wine's not.
-        const DWORD target = GetFileAttributesA(to.c_str());
+        const std::wstring target_path = wide_path(to);
+        const DWORD target = GetFileAttributesW(target_path.c_str());
         if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0)
             fail("Cannot rename \"" + from + "\" to", to, ERROR_ACCESS_DENIED);
         // Write-through: the call returns once the new name is on disk.
-        if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!MoveFileExW(wide_path(from).c_str(), target_path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             fail_last("Cannot rename \"" + from + "\" to", to);
     }
 
     void remove(const std::string& path) override {
-        if (DeleteFileA(path.c_str())) return;
+        if (DeleteFileW(wide_path(path).c_str())) return;
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
         fail("Cannot remove file", path, error);
@@ -140,8 +146,8 @@ public:
         if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':')
             pattern += '\\';
         pattern += '*';
-        WIN32_FIND_DATAA found{};
-        const win32::FindHandle search(FindFirstFileA(pattern.c_str(), &found));
+        WIN32_FIND_DATAW found{};
+        const win32::FindHandle search(FindFirstFileW(wide_path(pattern).c_str(), &found));
         std::vector<std::string> names;
         if (!search.valid()) {
             const DWORD error = GetLastError();
@@ -149,26 +155,36 @@ public:
             fail("Cannot read directory", directory, error);
         }
         do {
-            const std::string name = found.cFileName;
-            if (name != "." && name != "..") names.push_back(name);
-        } while (FindNextFileA(search.get(), &found));
+            const std::wstring_view name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(win32::narrow(name));
+        } while (FindNextFileW(search.get(), &found));
         if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) fail("Cannot read directory", directory, error);
         return names;
+    }
+
+    bool replace_blocked_by_sharing(const std::string& path) override {
+        // Delete access is what a rename over the file needs; a handle that
+        // does not share it refuses it to every other opener.
+        const win32::FileHandle probe(CreateFileW(wide_path(path).c_str(), DELETE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
     }
 
     void copy_permissions(const std::string& from, const std::string& to) override {
         // Access control lists come from the directory, as for any new file;
         // the attributes that users set on a file by hand are carried over.
         // Read-only is not: a read-only target cannot be replaced anyway.
-        const DWORD source = GetFileAttributesA(from.c_str());
+        const DWORD source = GetFileAttributesW(wide_path(from).c_str());
         if (source == INVALID_FILE_ATTRIBUTES) return;
         constexpr DWORD kCopied = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
         if ((source & kCopied) == 0) return;
-        const DWORD target = GetFileAttributesA(to.c_str());
+        const std::wstring target_path = wide_path(to);
+        const DWORD target = GetFileAttributesW(target_path.c_str());
         if (target == INVALID_FILE_ATTRIBUTES) fail_last("Cannot examine file", to);
         DWORD wanted = (target & ~kCopied) | (source & kCopied);
         wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-        if (!SetFileAttributesA(to.c_str(), wanted)) fail_last("Cannot set permissions of file", to);
+        if (!SetFileAttributesW(target_path.c_str(), wanted)) fail_last("Cannot set permissions of file", to);
     }
 };
 

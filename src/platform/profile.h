@@ -8,7 +8,11 @@
 //   CRLF. Lookups go through an index, so n writes cost O(n).
 // - ProfileFile loads a document on first use and saves it atomically (a
 //   temporary file beside the original, flushed, renamed over it), so the
-//   file on disk is always either its old or its new content.
+//   file on disk is always either its old or its new content. A file that
+//   another program holds open so that it cannot be renamed over is
+//   written in place instead, as the Windows functions write every file.
+//   Files in UTF-16 or UTF-8 with a byte-order mark stay in their encoding
+//   (profile_encoding.h).
 // - get_private_profile_string / write_private_profile_string are the two
 //   Windows entry points with their buffer conventions, over the above.
 //
@@ -33,6 +37,9 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/file_system.h"
+#include "platform/profile_encoding.h"
 
 namespace platform {
 
@@ -70,8 +77,10 @@ public:
     ProfileDocument();
     // Takes the file's bytes and keeps them: lines are read in place, and a
     // section is split into lines only when it is first searched. Throws
-    // Exception for a text of 4 GiB or more.
-    explicit ProfileDocument(std::string bytes);
+    // Exception for a text of 4 GiB or more. With `escapes`, the text holds
+    // escaped characters (profile_encoding.h), which value and key_names
+    // deliver as '?'.
+    explicit ProfileDocument(std::string bytes, bool escapes = false);
     ~ProfileDocument();
     ProfileDocument(ProfileDocument&&) noexcept;
     ProfileDocument& operator=(ProfileDocument&&) noexcept;
@@ -152,6 +161,7 @@ private:
     std::unordered_map<std::string, Section*, NameHash, std::equal_to<>> first_section_;
     std::unordered_map<std::string, std::size_t> reserved_;  // folded name -> keys expected
     bool modified_ = false;
+    bool escapes_ = false;
 };
 
 // One INI file: loaded when first needed, saved on request.
@@ -168,17 +178,22 @@ public:
     ProfileDocument& document();
 
     // Writes the document back when it was modified and differs from what
-    // the file holds. Refuses (throws Exception) without touching the disk when
-    // the file exists but could not be read or is not writable; otherwise
-    // the file is replaced atomically, keeping its permissions. Throws the
-    // file system's Exception when the write fails; the file then keeps its
-    // old content.
+    // the file holds, in the file's encoding. Refuses (throws Exception)
+    // without touching the disk when the file exists but could not be read
+    // or is not writable; otherwise the file is replaced atomically, keeping
+    // its permissions, or written in place when another program's handle
+    // refuses the replacement. Throws the file system's Exception when the
+    // write fails; after a failed atomic replace the file keeps its old
+    // content.
     void save();
 
 private:
     void load();
+    // The file's bytes for the document, handed to the sink in pieces.
+    void produce(const ContentSink& sink) const;
 
     std::string path_;
+    ProfileEncoding encoding_ = ProfileEncoding::ansi;
     std::optional<ProfileDocument> document_;
     bool existed_ = false;
     bool unreadable_ = false;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -196,6 +197,24 @@ std::string full_path(std::string_view path) {
         absolute += path;
     }
     return "/" + normalise_segments(std::string_view(absolute).substr(1), '/', false);
+}
+
+bool path_too_long(std::string_view full_path) {
+    return to_native(full_path).size() >= PATH_MAX || name_too_long(full_path);
+}
+
+bool name_too_long(std::string_view path) {
+    // Names are split at the separators of both forms of path the program
+    // takes on POSIX ("/" and "\\").
+    const std::string native = to_native(path);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= native.size(); ++i) {
+        if (i == native.size() || native[i] == '/' || native[i] == '\\') {
+            if (i - start > NAME_MAX) return true;
+            start = i + 1;
+        }
+    }
+    return false;
 }
 
 bool set_current_directory(std::string_view directory) {

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace {
 
 using engine_test::file_bytes;
@@ -104,6 +107,25 @@ TEST(Restructure, KeepsTheMemoFileAndOtherCompanions) {
     }
     add_description(path);
     for (const char* name : {"T.MB", "T.TV"}) EXPECT_EQ(file_bytes(dir.file(name)), std::string(name, 4));
+}
+
+TEST(Restructure, ATableWhoseNameLeavesNoRoomForASuffixIsUpgradedWithoutLeftovers) {
+    // 252 characters: the file system holds the name, not the name followed
+    // by ".p2i-new" or ".p2i-commit".
+    testing_support::TempDir dir;
+    const std::string stem(249, 'L');
+    const std::string path = dir.file(stem + ".DB");
+    engine_test::ScopedPassword session("TRAX_OPR");
+    engine::create_table(path, engine_test::path_table_spec(true, "TRAX_OPR"));
+    fill(path, 20);
+    const Rows before = read_all(path);
+    add_description(path);
+    EXPECT_EQ(read_all(path), with_empty_column(before));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{stem + ".DB", stem + ".PX"}));
 }
 
 // Runs the restructure failing at every file operation in turn, with an
