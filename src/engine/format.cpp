@@ -310,13 +310,13 @@ std::vector<std::uint8_t> build_table_header(const HeaderLayout& layout) {
     return h;
 }
 
-// What a restructure that appends fields changes in the header (the
-// counters are those of an empty table here; the caller stores the packed
-// table's once its rows are copied). Every
+// What a restructure that appends fields changes in the header. Every
 // other byte is kept as the old engine wrote it, so that a program of the
-// old engine cannot tell the table from one it restructured itself (facts
-// from tables that engine restructured: pxlib's doc/pxformat.txt for the
-// layout; the table-name area of such tables holds "resttemp.DB").
+// old engine cannot tell the table from one it restructured itself. (The
+// layout is pxlib's doc/pxformat.txt; what the old engine keeps and changes
+// was seen in the tables it restructured, whose table-name area holds
+// "resttemp.DB".) The counters come out as those of an empty table; the
+// caller stores the packed table's once it has copied the rows.
 //
 //   Offset      Field                     After the restructure
 //   0x00        record size               the old size + the new fields' widths

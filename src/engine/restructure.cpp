@@ -6,11 +6,11 @@
 #include "engine/language_driver.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
-#include "engine/table_guard.h"
 #include "engine/table_file.h"
+#include "engine/table_guard.h"
 #include "engine/validity_file.h"
-#include "platform/file_system.h"
 #include "platform/exception.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 #include <cstring>

@@ -85,11 +85,11 @@ void TableFile::write_header() {
     file_->write_at(0, header_.bytes.data(), header_.bytes.size());
 }
 
-ChainWalker::ChainWalker(TableFile& file, bool check_counts)
+ChainWalker::ChainWalker(TableFile& file, bool strict)
     : file_(file),
       visited_(file.header().file_blocks + 1, false),
       next_(file.header().first_block),
-      check_counts_(check_counts) {}
+      strict_(strict) {}
 
 bool ChainWalker::advance() {
     const TableHeader& h = file_.header();
@@ -98,10 +98,10 @@ bool ChainWalker::advance() {
         // or rows are missing (a header counting 4 rows over one empty
         // block was seen in a table the old engine wrote) or the header is
         // stale, and a rewrite would lose or invent rows.
-        if (check_counts_ && !finished_ && rows_ != h.records)
+        if (strict_ && !finished_ && rows_ != h.records)
             throw Exception("Table " + h.file + " is damaged: its header counts " + std::to_string(h.records) +
                             " rows but its blocks hold " + std::to_string(rows_));
-        if (check_counts_ && !finished_ && number_ != h.last_block)
+        if (strict_ && !finished_ && number_ != h.last_block)
             throw Exception("Table " + h.file + " is damaged: its block chain ends at block " +
                             std::to_string(number_) + " but the header names block " +
                             std::to_string(h.last_block) + " as the last");
@@ -131,7 +131,7 @@ bool ChainWalker::advance() {
     }
     block_ = window_.data() + static_cast<std::size_t>(number - window_first_) * h.block_size;
     info_ = parse_block(h, block_, number);
-    if (check_counts_ && info_.previous != number_)
+    if (strict_ && info_.previous != number_)
         throw Exception("Table " + h.file + " is damaged: block " + std::to_string(number) + " names block " +
                         std::to_string(info_.previous) + " as its predecessor, but block " +
                         std::to_string(number_) + " precedes it in the chain");

@@ -50,9 +50,9 @@ private:
 // Reads ahead when blocks follow each other in the file.
 class ChainWalker {
 public:
-    // Without `check_counts`, neither the backward links nor the end of the
-    // chain are compared: for repairing what a failed write left behind.
-    explicit ChainWalker(TableFile& file, bool check_counts = true);
+    // Not `strict`, neither the backward links nor the end of the chain are
+    // compared: for repairing what a failed write left behind.
+    explicit ChainWalker(TableFile& file, bool strict = true);
     std::uint64_t rows() const { return rows_; }  // in the blocks walked so far
     // Moves to the next block of the chain; false at its end.
     bool advance();
@@ -70,7 +70,7 @@ private:
     std::uint32_t number_ = 0;
     std::uint64_t rows_ = 0;
     bool finished_ = false;
-    bool check_counts_;
+    bool strict_;
     BlockInfo info_;
     const std::uint8_t* block_ = nullptr;
     std::vector<std::uint8_t> window_;  // read-ahead: consecutive blocks

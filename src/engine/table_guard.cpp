@@ -33,8 +33,8 @@ bool is_secondary_index_extension(const std::string& extension) {
 // tables it has in use. There is no public description of it; this is what
 // the four such files left beside public tables show (they stay behind when
 // a program ends abnormally):
-//   0x000       "23 00 00 02", then the text "a newer file format" (which
-//               older engines show) at 0x0C, the net directory at 0x6E
+//   0x000       "23 00 00 02", the text "a newer file format" at 0x0C, the
+//               net directory at 0x6E
 //   0x400 on    pages of 1 KB. A page that starts with FF FF is a list of
 //               names: from its offset 6, entries of 20 bytes, each a u16
 //               number, a u16 0, a u16 2 and a name of up to 14 bytes,
@@ -42,9 +42,11 @@ bool is_secondary_index_extension(const std::string& extension) {
 //               names for long ones, e.g. "PAYMEN~1") and the folder's
 //               "PARADOX" entry. Such lists may take several pages.
 //   other pages each session's locks, which name tables by those numbers.
-// A table counts as in use when a list names it: a name stays listed while
-// a session of the folder runs, also after the table was closed, which errs
-// on the safe side.
+// A table counts as in use when a list names it. The lists also hold names
+// that no lock refers to any more (seen: "DEL1" to "DEL6" beside locks of
+// "DEL7" to "DEL9"), so this errs on the safe side; the locks themselves are
+// not read, their layout being less certain. A table listed by its short
+// name (one longer than 8.3) is not recognised.
 constexpr std::size_t kLockPage = 0x400;
 constexpr std::size_t kLockEntry = 20;
 constexpr std::size_t kLockNameLength = 14;
