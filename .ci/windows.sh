@@ -80,34 +80,42 @@ cp -a "$e2e/cases" "$e2e/windows"
 run_case() {
   local dir=$1 from=$2 argument=$3 expected_code=$4
   local linux_arg=${argument//\\//} code_linux code_windows
+  # Where its outputs go: cases in deep directories are named by their first one.
+  local tag=${dir%%/*}
   set +e
-  (cd "$e2e/linux/$from" && "$root/$native/path2ini" "$linux_arg" >"$e2e/$dir.linux.out" 2>"$e2e/$dir.linux.err")
+  (cd "$e2e/linux/$from" && "$root/$native/path2ini" "$linux_arg" >"$e2e/$tag.linux.out" 2>"$e2e/$tag.linux.err")
   code_linux=$?
-  (cd "$e2e/windows/$from" && wine "$build/path2ini.exe" "$argument" >"$e2e/$dir.windows.raw" 2>"$e2e/$dir.windows.err")
+  (cd "$e2e/windows/$from" && wine "$build/path2ini.exe" "$argument" >"$e2e/$tag.windows.raw" 2>"$e2e/$tag.windows.err")
   code_windows=$?
   set -e
-  [ "$code_linux" = "$expected_code" ] || fail "$dir: Linux exit code $code_linux, expected $expected_code"
-  [ "$code_windows" = "$expected_code" ] || fail "$dir: Windows exit code $code_windows, expected $expected_code"
+  [ "$code_linux" = "$expected_code" ] || fail "$tag: Linux exit code $code_linux, expected $expected_code"
+  [ "$code_windows" = "$expected_code" ] || fail "$tag: Windows exit code $code_windows, expected $expected_code"
   # Standard output: CR LF line ends, then the name and full path in code page 866.
-  if [ -s "$e2e/$dir.windows.raw" ] && grep -qav $'\r$' "$e2e/$dir.windows.raw"; then fail "$dir: a console line without CR LF"; fi
-  tr -d '\r' <"$e2e/$dir.windows.raw" >"$e2e/$dir.windows.out"
+  if [ -s "$e2e/$tag.windows.raw" ] && grep -qav $'\r$' "$e2e/$tag.windows.raw"; then fail "$tag: a console line without CR LF"; fi
+  tr -d '\r' <"$e2e/$tag.windows.raw" >"$e2e/$tag.windows.out"
   local name=${argument##*\\} full
   full=$(windows_path "$(cd "$e2e/windows/$from" && pwd)")\\$argument
-  printf '%s\n%s\n' "$name" "$full" | iconv -f UTF-8 -t CP866 >"$e2e/$dir.expected.out"
-  cmp -s "$e2e/$dir.windows.out" "$e2e/$dir.expected.out" || fail "$dir: console output is not the name and full path in code page 866"
+  printf '%s\n%s\n' "$name" "$full" | iconv -f UTF-8 -t CP866 >"$e2e/$tag.expected.out"
+  cmp -s "$e2e/$tag.windows.out" "$e2e/$tag.expected.out" || fail "$tag: console output is not the name and full path in code page 866"
   if [ "$expected_code" = 0 ]; then
-    cmp -s "$e2e/linux/$dir/PATHS.INI" "$e2e/windows/$dir/PATHS.INI" || fail "$dir: the INI files differ"
-    cmp -s "$e2e/linux/$dir/PATHS.DB" "$e2e/windows/$dir/PATHS.DB" || fail "$dir: the upgraded tables differ"
+    cmp -s "$e2e/linux/$dir/PATHS.INI" "$e2e/windows/$dir/PATHS.INI" || fail "$tag: the INI files differ"
+    cmp -s "$e2e/linux/$dir/PATHS.DB" "$e2e/windows/$dir/PATHS.DB" || fail "$tag: the upgraded tables differ"
     # Every key our INI layer wrote reads back the same through the real
     # GetPrivateProfileStringA.
     local ini
     ini=$(windows_path "$e2e/windows/$dir")\\PATHS.INI
-    wine "$build/ini_readback.exe" win32 "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$dir.win32.keys"
-    wine "$build/ini_readback.exe" ours "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$dir.ours.keys"
-    [ -s "$e2e/$dir.ours.keys" ] || fail "$dir: no keys read back"
-    cmp -s "$e2e/$dir.win32.keys" "$e2e/$dir.ours.keys" || fail "$dir: GetPrivateProfileStringA reads other values"
+    wine "$build/ini_readback.exe" ours "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$tag.ours.keys"
+    [ -s "$e2e/$tag.ours.keys" ] || fail "$tag: no keys read back"
+    # The ANSI functions open no path past 259 characters: an INI file beside
+    # a table of 259 has 260.
+    if [ "${#ini}" -le 259 ]; then
+      wine "$build/ini_readback.exe" win32 "$ini" NAME PATH PRIORITY Main Tail | tr -d '\r' >"$e2e/$tag.win32.keys"
+      cmp -s "$e2e/$tag.win32.keys" "$e2e/$tag.ours.keys" || fail "$tag: GetPrivateProfileStringA reads other values"
+    else
+      echo "$tag: the INI path has ${#ini} characters, too many for GetPrivateProfileStringA: not read back through it"
+    fi
   fi
-  echo "$dir $argument: exit code $code_windows"
+  echo "$tag $argument: exit code $code_windows"
 }
 run_case plain plain 'PATHS.DB' 0
 run_case Данные . 'Данные\PATHS.DB' 0
@@ -130,6 +138,114 @@ wine "$build/ini_readback.exe" win32 "$awkward" AWKWARD | tr -d '\r' >"$e2e/awkw
 wine "$build/ini_readback.exe" ours "$awkward" AWKWARD | tr -d '\r' >"$e2e/awkward.ours.keys"
 [ "$(wc -l <"$e2e/awkward.ours.keys")" -ge 17 ] || fail "awkward values: keys missing"
 cmp -s "$e2e/awkward.win32.keys" "$e2e/awkward.ours.keys" || fail "awkward values: GetPrivateProfileStringA reads other values"
+
+# INI files that other programs wrote with a byte-order mark, holding other
+# sections (Cyrillic) and stale keys: they stay UTF-16LE and UTF-8, and the
+# real GetPrivateProfileStringA reads the new keys and the old sections.
+for encoding in utf16 utf8; do
+  mkdir -p "$e2e/linux/$encoding" "$e2e/windows/$encoding"
+  ini_text=$'[Main]\r\nkeep=Ключ\r\n[NAME]\r\nOLD=stale\r\n[Tail]\r\nx = 2\r\n'
+  for side in linux windows; do
+    cp "$e2e/source/PATHS.DB" "$e2e/$side/$encoding/"
+    if [ "$encoding" = utf16 ]; then
+      { printf '\xFF\xFE'; printf '%s' "$ini_text" | iconv -f UTF-8 -t UTF-16LE; } >"$e2e/$side/$encoding/PATHS.INI"
+    else
+      { printf '\xEF\xBB\xBF%s' "$ini_text"; } >"$e2e/$side/$encoding/PATHS.INI"
+    fi
+  done
+  run_case "$encoding" "$encoding" 'PATHS.DB' 0
+  mark=$(head -c 3 "$e2e/windows/$encoding/PATHS.INI" | od -An -tx1 | tr -d ' \n')
+  case "$encoding:$mark" in utf16:fffe*|utf8:efbbbf) ;; *) fail "$encoding: the byte-order mark is gone ($mark)" ;; esac
+  grep -aq '^\[NAME\] AB=' "$e2e/$encoding.win32.keys" || fail "$encoding: GetPrivateProfileStringA reads no new key"
+  grep -aqF "$(printf '[Main] keep=Ключ' | iconv -f UTF-8 -t CP1251)" "$e2e/$encoding.win32.keys" ||
+    fail "$encoding: GetPrivateProfileStringA lost the other sections"
+  ! grep -aq 'OLD=' "$e2e/$encoding.win32.keys" || fail "$encoding: the stale key stayed"
+done
+
+# An INI file that another program holds open, sharing reading and writing
+# but not deleting: written all the same. (The sample table is keyed: its
+# upgrade writes PATHS.PX beside it.)
+mkdir -p "$e2e/linux/held" "$e2e/windows/held"
+for side in linux windows; do
+  cp "$e2e/source/PATHS.DB" "$e2e/$side/held/"
+  printf '[Main]\r\nkeep=1\r\n[NAME]\r\nOLD=stale\r\n' >"$e2e/$side/held/PATHS.INI"
+done
+(cd "$e2e/linux/held" && "$root/$native/path2ini" PATHS.DB >/dev/null 2>&1) || fail "held: the Linux run failed"
+set +e
+(cd "$e2e/windows/held" && wine "$build/ini_readback.exe" hold "$(windows_path "$e2e/windows/held")\\PATHS.INI" \
+   "$(windows_path "$build")\\path2ini.exe" PATHS.DB >"$e2e/held.windows.out" 2>"$e2e/held.windows.err")
+code=$?
+set -e
+[ "$code" = 0 ] || fail "held: exit code $code ($(tr -d '\r' <"$e2e/held.windows.err" | tail -1))"
+cmp -s "$e2e/linux/held/PATHS.INI" "$e2e/windows/held/PATHS.INI" || fail "held: the INI files differ"
+[ "$(LC_ALL=C ls "$e2e/windows/held" | tr '\n' ' ')" = "PATHS.DB PATHS.INI PATHS.PX " ] || fail "held: files left beside the INI"
+echo "held PATHS.DB: exit code $code"
+
+# Paths as users type them on Windows: "/" and a dotted folder, a table
+# without extension. The INI goes beside the table, and v1.INI (what the
+# folder's dot once made of it) is not touched.
+for side in linux windows; do
+  mkdir -p "$e2e/$side/slash/v1.2"
+  cp "$e2e/source/PATHS.DB" "$e2e/$side/slash/v1.2/PATHS"
+  printf '[NAME]\r\nX=not ours\r\n' >"$e2e/$side/slash/v1.INI"
+done
+(cd "$e2e/linux/slash" && "$root/$native/path2ini" v1.2/PATHS >/dev/null 2>&1) || fail "slash: the Linux run failed"
+(cd "$e2e/windows/slash" && wine "$build/path2ini.exe" 'v1.2/PATHS' >"$e2e/slash.windows.raw" 2>/dev/null) ||
+  fail "slash: the Windows run failed"
+printf '%s\n%s\n' 'v1.2/PATHS' "$(windows_path "$e2e/windows/slash")\\v1.2\\PATHS" | iconv -f UTF-8 -t CP866 >"$e2e/slash.expected.out"
+tr -d '\r' <"$e2e/slash.windows.raw" | cmp -s - "$e2e/slash.expected.out" || fail "slash: console output is not the argument and its full path"
+for side in linux windows; do
+  [ "$(cd "$e2e/$side/slash" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
+    "./v1.2/PATHS ./v1.2/PATHS.INI ./v1.2/PATHS.PX ./v1.INI " ] ||
+    fail "slash: $side wrote files other than v1.2/PATHS.INI"
+  [ "$(cat "$e2e/$side/slash/v1.INI")" = $'[NAME]\r\nX=not ours\r' ] || fail "slash: $side changed v1.INI"
+done
+cmp -s "$e2e/linux/slash/v1.2/PATHS.INI" "$e2e/windows/slash/v1.2/PATHS.INI" || fail "slash: the INI files differ"
+# A trailing dot, which Windows drops: PATHS.DB. is PATHS.DB, its INI PATHS.INI.
+mkdir -p "$e2e/windows/dot"
+cp "$e2e/source/PATHS.DB" "$e2e/windows/dot/"
+(cd "$e2e/windows/dot" && wine "$build/path2ini.exe" 'PATHS.DB.' >/dev/null 2>&1) || fail "dot: the Windows run failed"
+[ "$(LC_ALL=C ls "$e2e/windows/dot" | tr '\n' ' ')" = "PATHS.DB PATHS.INI PATHS.PX " ] || fail "dot: not PATHS.INI beside PATHS.DB"
+echo "slash v1.2/PATHS, dot PATHS.DB.: checked"
+
+# Table paths of 250 and 259 characters (as Windows shows them), the longest
+# Windows programs open: converted and upgraded, twice, with nothing left
+# beside them; at 260 the run names the path and says it is too long.
+# long_dir LENGTH: the directory, under linux/ and windows/, whose PATHS.DB
+# has a Windows path of LENGTH characters.
+long_dir() {
+  local length=$1 sub="long$length" full
+  full=$(windows_path "$e2e/windows/$sub")
+  local left=$((length - ${#full} - 9))  # "\PATHS.DB"
+  while [ "$left" -gt 0 ]; do
+    local n=$((left - 1 > 100 ? 100 : left - 1))
+    [ $((left - 1 - n)) = 1 ] && n=$((n - 1))
+    sub="$sub/$(printf '%*s' "$n" '' | tr ' ' d)"
+    left=$((left - 1 - n))
+  done
+  printf '%s' "$sub"
+}
+for length in 250 259; do
+  sub=$(long_dir "$length")
+  for side in linux windows; do mkdir -p "$e2e/$side/$sub" && cp "$e2e/source/PATHS.DB" "$e2e/$side/$sub/"; done
+  table=$(windows_path "$e2e/windows/$sub")\\PATHS.DB
+  [ "${#table}" = "$length" ] || fail "long$length: the table path has ${#table} characters"
+  run_case "$sub" "$sub" 'PATHS.DB' 0
+  run_case "$sub" "$sub" 'PATHS.DB' 0
+  [ "$(LC_ALL=C ls "$e2e/windows/$sub" | tr '\n' ' ')" = "PATHS.DB PATHS.INI PATHS.PX " ] ||
+    fail "long$length: files left beside the table"
+done
+sub=$(long_dir 260)
+mkdir -p "$e2e/windows/$sub" && cp "$e2e/source/PATHS.DB" "$e2e/windows/$sub/"
+set +e
+(cd "$e2e/windows/$sub" && wine "$build/path2ini.exe" PATHS.DB >/dev/null 2>"$e2e/long260.err")
+code=$?
+set -e
+[ "$code" = 3 ] || fail "long260: exit code $code, expected 3"
+too_long=$(printf 'Слишком длинный путь %s\\PATHS.DB' "$(windows_path "$e2e/windows/$sub")" | iconv -f UTF-8 -t CP866)
+tr -d '\r' <"$e2e/long260.err" | grep -aqF "$too_long" || fail "long260: the message does not name the path as too long"
+[ "$(LC_ALL=C ls "$e2e/windows/$sub" | tr '\n' ' ')" = "PATHS.DB " ] || fail "long260: files written beside the table"
+echo "long260 PATHS.DB: exit code $code"
 
 [ "$failures" = 0 ] || { echo "== end to end: $failures failures (files in $e2e)"; exit 1; }
 echo "== end to end passed"

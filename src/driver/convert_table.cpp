@@ -38,6 +38,12 @@ int ConvertTable(int argc, const char* const argv[], const StoreFactory& stores)
     list.Path = ExpandFileName(argument);
     platform::write_console_line(list.Path);
 
+    // Refused before anything is read or upgraded: a table that the Windows
+    // programs beside it cannot open, or whose INI file could not be written.
+    if (platform::path_too_long(list.Path)) throw Exception(platform::program_message("Слишком длинный путь ") + list.Path);
+    const std::string iniPath = ReplaceExtension(list.Path, "INI");
+    if (platform::name_too_long(iniPath)) throw Exception(platform::program_message("Слишком длинный путь ") + iniPath);
+
     // A path that names no table must not erase the INI file and report
     // success: a typo would lose the user's data.
     if (!platform::file_exists(list.Path))

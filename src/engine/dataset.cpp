@@ -3,6 +3,7 @@
 #include "engine/bytes.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
+#include "engine/table_guard.h"
 #include "engine/table_lock.h"
 #include "engine/values.h"
 #include "platform/exception.h"
@@ -491,6 +492,7 @@ void Dataset::post() {
             // The journal has put the old content back, or left it to be put
             // back when the table is next locked.
             file_ = std::make_unique<TableFile>(path(), true);
+            repair_after_failure();
             index_loaded_ = false;  // read the .PX again
             loaded_ = false;
             chain_.clear();
@@ -514,6 +516,34 @@ void Dataset::post() {
     }
     mode_ = Mode::browse;
     buffer_.clear();
+}
+
+// The blocks of a post are written in an order that keeps the forward
+// chain whole at every step; backward links and the header's row count and
+// last block may lag behind it. When a failure came between, they are
+// brought in line with the chain, so that the table reads consistently
+// again.
+void Dataset::repair_after_failure() {
+    TableHeader& h = file_->header();
+    ChainWalker walker(*file_, false);
+    std::uint32_t last = 0;
+    bool changed = false;
+    while (walker.advance()) {
+        if (walker.info().previous != last) {
+            std::vector<std::uint8_t> block(walker.block(), walker.block() + h.block_size);
+            put_u16(block.data() + 2, last);
+            file_->write_block(walker.number(), block.data());
+            changed = true;
+        }
+        last = walker.number();
+    }
+    if (walker.rows() != h.records || last != h.last_block) {
+        h.records = static_cast<std::uint32_t>(walker.rows());
+        h.last_block = last;
+        file_->write_header();
+        changed = true;
+    }
+    if (changed) file_->file().sync();
 }
 
 void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {

@@ -66,6 +66,7 @@ private:
     void check_can_write();
     std::size_t insert_position(const std::uint8_t* record, std::size_t& block, std::size_t& row);
     void write_changes(const std::vector<std::uint32_t>& dirty);
+    void repair_after_failure();
     std::uint32_t new_block();
     void fold_table_init();
     // The .PX rebuilt from the chain: its image and the units that differ

@@ -27,15 +27,3 @@ void recover_table_files(const std::string& table_path);
 std::string directory_of(const std::string& path);
 
 }  // namespace engine
-
-namespace engine {
-
-struct TableHeader;
-
-// Refuses, with an Exception and nothing changed, to change a table that
-// another program has open (its own .LCK file exists), that has secondary
-// indexes (.Xnn/.Ynn, which would go out of date) or that is marked
-// write-protected.
-void check_table_changeable(const std::string& table_path, const TableHeader& header);
-
-}  // namespace engine

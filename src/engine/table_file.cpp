@@ -88,12 +88,29 @@ void TableFile::write_header() {
     file_->write_at(0, header_.bytes.data(), header_.bytes.size());
 }
 
-ChainWalker::ChainWalker(TableFile& file)
-    : file_(file), visited_(file.header().file_blocks + 1, false), next_(file.header().first_block) {}
+ChainWalker::ChainWalker(TableFile& file, bool strict)
+    : file_(file),
+      visited_(file.header().file_blocks + 1, false),
+      next_(file.header().first_block),
+      strict_(strict) {}
 
 bool ChainWalker::advance() {
-    if (next_ == 0) return false;
     const TableHeader& h = file_.header();
+    if (next_ == 0) {
+        // The whole chain has been read: it must hold what the header says,
+        // or rows are missing (a header counting 4 rows over one empty
+        // block was seen in a table the old engine wrote) or the header is
+        // stale, and a rewrite would lose or invent rows.
+        if (strict_ && !finished_ && rows_ != h.records)
+            throw Exception("Table " + h.file + " is damaged: its header counts " + std::to_string(h.records) +
+                            " rows but its blocks hold " + std::to_string(rows_));
+        if (strict_ && !finished_ && number_ != h.last_block)
+            throw Exception("Table " + h.file + " is damaged: its block chain ends at block " +
+                            std::to_string(number_) + " but the header names block " +
+                            std::to_string(h.last_block) + " as the last");
+        finished_ = true;
+        return false;
+    }
     const std::uint32_t number = next_;
     if (number > h.file_blocks)
         throw Exception("Table " + h.file + " is damaged: the block chain points to block " +
@@ -119,6 +136,11 @@ bool ChainWalker::advance() {
     }
     block_ = window_.data() + static_cast<std::size_t>(number - window_first_) * h.block_size;
     info_ = parse_block(h, block_, number);
+    if (strict_ && info_.previous != number_)
+        throw Exception("Table " + h.file + " is damaged: block " + std::to_string(number) + " names block " +
+                        std::to_string(info_.previous) + " as its predecessor, but block " +
+                        std::to_string(number_) + " precedes it in the chain");
+    rows_ += info_.count;
     number_ = number;
     next_ = info_.next;
     return true;

@@ -51,10 +51,15 @@ private:
 };
 
 // Walks the block chain from the first block, refusing blocks outside the
-// file and loops. Reads ahead when blocks follow each other in the file.
+// file, loops, links that disagree and, at its end, a chain that does not
+// hold the rows the header counts or ends elsewhere than the header says.
+// Reads ahead when blocks follow each other in the file.
 class ChainWalker {
 public:
-    explicit ChainWalker(TableFile& file);
+    // Not `strict`, neither the backward links nor the end of the chain are
+    // compared: for repairing what a failed write left behind.
+    explicit ChainWalker(TableFile& file, bool strict = true);
+    std::uint64_t rows() const { return rows_; }  // in the blocks walked so far
     // Moves to the next block of the chain; false at its end.
     bool advance();
     std::uint32_t number() const { return number_; }
@@ -69,6 +74,9 @@ private:
     std::vector<bool> visited_;
     std::uint32_t next_ = 0;
     std::uint32_t number_ = 0;
+    std::uint64_t rows_ = 0;
+    bool finished_ = false;
+    bool strict_;
     BlockInfo info_;
     const std::uint8_t* block_ = nullptr;
     std::vector<std::uint8_t> window_;  // read-ahead: consecutive blocks

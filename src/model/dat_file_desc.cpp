@@ -64,7 +64,11 @@ TDatFileDesc& TDatFileDescList::Add() {
 }
 
 void ChangeListExtension(TDatFileDescList& list, const std::string& extension) {
-    const std::size_t cut = ExtensionPart(list.Name).size();
-    list.Name = list.Name.substr(0, list.Name.size() - cut) + "." + extension;
-    list.Path = list.Path.substr(0, list.Path.size() - std::min(cut, list.Path.size())) + "." + extension;
+    // Each text loses its own extension. The full path is measured on itself:
+    // the name is the argument as typed, and the expansion may have changed
+    // its end ("v1.2/PATHS" names PATHS in v1.2 on Windows, and "PATHS.DB."
+    // names PATHS.DB there), so the name's extension says nothing of the
+    // path's.
+    list.Name = ReplaceExtension(list.Name, extension);
+    list.Path = ReplaceExtension(list.Path, extension);
 }

@@ -42,6 +42,7 @@ struct TDatFileDescList {
     TDatFileDesc& Add();
 };
 
-// Replaces the extension of the list's Name and Path: PATHS.DB with "INI"
+// Replaces the extension of the list's Name and of its Path, each measured on
+// itself (the last "." after the last separator): PATHS.DB with "INI"
 // becomes PATHS.INI; a name without extension gets ".INI" appended.
 void ChangeListExtension(TDatFileDescList& list, const std::string& extension);

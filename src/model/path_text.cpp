@@ -59,6 +59,10 @@ std::string ExtensionPart(const std::string& path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
+std::string ReplaceExtension(const std::string& path, const std::string& extension) {
+    return path.substr(0, path.size() - ExtensionPart(path).size()) + "." + extension;
+}
+
 std::string DirectoryWithoutDrive(const std::string& path) {
     constexpr std::size_t kMaxLength = 32767;
     std::string directory = DirectoryPart(path);

@@ -27,6 +27,9 @@ std::size_t FileNameStart(const std::string& path);
 std::string FileNamePart(const std::string& path);
 // From the last "." of the file-name part on; empty when it has none.
 std::string ExtensionPart(const std::string& path);
+// The path with its extension (ExtensionPart) replaced by "." and the given
+// extension, or with them appended when it has none.
+std::string ReplaceExtension(const std::string& path, const std::string& extension);
 
 // The directory part of the path without its drive part.
 std::string DirectoryWithoutDrive(const std::string& path);

@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -78,12 +80,11 @@ std::string name_part(const std::string& path) { return path.substr(directory_pa
 
 std::string folder_or_dot(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
-// Temporary files of earlier saves of `name` whose writers are gone (a
+// Temporary files of earlier saves of the file whose writers are gone (a
 // crash): no one holds their lock. Those of live saves are left alone.
-void remove_dead_temporaries(const std::string& folder, const std::string& name) {
+void remove_dead_temporaries(const std::string& path) {
     FileSystem& fs = file_system();
-    const std::string prefix = name + ".~";
-    const std::string suffix = kTemporarySuffix;
+    const std::string folder = directory_part(path);
     std::vector<std::string> names;
     try {
         names = fs.list_directory(folder_or_dot(folder));
@@ -91,15 +92,7 @@ void remove_dead_temporaries(const std::string& folder, const std::string& name)
         return;
     }
     for (const std::string& candidate : names) {
-        if (candidate.size() <= prefix.size() + suffix.size()) continue;
-        const bool matches = file_names_ignore_case()
-                                 ? equal_ignoring_case(candidate.substr(0, prefix.size()), prefix) &&
-                                       equal_ignoring_case(candidate.substr(candidate.size() - suffix.size()), suffix)
-                                 : candidate.compare(0, prefix.size(), prefix) == 0 &&
-                                       candidate.compare(candidate.size() - suffix.size(), suffix.size(), suffix) == 0;
-        if (!matches) continue;
-        const std::string tag = candidate.substr(prefix.size(), candidate.size() - prefix.size() - suffix.size());
-        if (tag.find('.') != std::string::npos) continue;
+        if (!is_run_temporary(path, kTemporarySuffix, candidate)) continue;
         try {
             // Closed again before the removal (Windows removes no open file).
             fs.open(folder + candidate, OpenMode::read_write, Lock::update);
@@ -108,6 +101,10 @@ void remove_dead_temporaries(const std::string& folder, const std::string& name)
             // In use by its live writer, or not ours to remove.
         }
     }
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+    return file_names_ignore_case() ? equal_ignoring_case(a, b) : a == b;
 }
 
 }  // namespace
@@ -159,6 +156,56 @@ std::string read_whole_file(const std::string& path) {
     return bytes;
 }
 
+std::string temporary_path(const std::string& path, std::string_view suffix) {
+    const std::string directory = directory_part(path);
+    const std::string name = path.substr(directory.size());
+    std::string plain = name;
+    plain.append(suffix);
+    if (!name_too_long(plain)) return path + std::string(suffix);
+
+    // FNV-1a of the whole name: two long names that share their beginning
+    // (T.DB and T.PX, say) still get two temporaries.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string tail = "~";
+    for (int shift = 28; shift >= 0; shift -= 4) tail += kHex[(hash >> shift) & 0xF];
+    tail.append(suffix);
+
+    // Whole characters only: a double-byte character is kept or cut whole.
+    std::vector<std::size_t> ends;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (is_lead_byte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ++i;
+        ends.push_back(i + 1);
+    }
+    std::size_t keep = ends.size();
+    while (keep > 0 && name_too_long(name.substr(0, ends[keep - 1]) + tail)) --keep;
+    return directory + name.substr(0, keep == 0 ? 0 : ends[keep - 1]) + tail;
+}
+
+std::string run_temporary_path(const std::string& path, std::string_view suffix) {
+    return temporary_path(path, ".~" + unique_name_tag() + std::string(suffix));
+}
+
+bool is_run_temporary(const std::string& path, std::string_view suffix, const std::string& name) {
+    const std::string own = path.substr(directory_part(path).size()) + ".~";
+    if (name.size() < suffix.size()) return false;
+    if (!same_text(std::string_view(name).substr(name.size() - suffix.size()), suffix)) return false;
+    // As temporary_path would spell it: the plain name, or, for a name too
+    // long for that, the cut one (tags have one length, so the cut is the
+    // same for every run).
+    const std::string probe = temporary_path(path, ".~" + std::string(unique_name_tag().size(), '0') + std::string(suffix));
+    const std::string probe_name = probe.substr(directory_part(probe).size());
+    const bool cut = probe_name.compare(0, own.size(), own) != 0;
+    const std::string prefix =
+        cut ? probe_name.substr(0, probe_name.size() - suffix.size() - unique_name_tag().size()) : own;
+    if (cut && name.size() != probe_name.size()) return false;
+    if (name.size() <= prefix.size() + suffix.size() || !same_text(std::string_view(name).substr(0, prefix.size()), prefix))
+        return false;
+    const std::string tag = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return tag.find('.') == std::string::npos;
+}
+
 void write_file_atomically(const std::string& path, const std::string& bytes) {
     write_stream_atomically(path, [&bytes](const ContentSink& sink) { sink(bytes); });
 }
@@ -175,10 +222,9 @@ void write_stream_atomically(const std::string& path, const ContentProducer& pro
         return;
     }
     const std::string directory = directory_part(target);
-    const std::string name = name_part(target);
-    remove_dead_temporaries(directory, name);
+    remove_dead_temporaries(target);
     {
-        TemporaryFile temporary(target + ".~" + unique_name_tag() + kTemporarySuffix);
+        TemporaryFile temporary(run_temporary_path(target, kTemporarySuffix));
         // Locked for as long as it lives, so that no other save takes it for
         // a leftover; an update lock, so that it can be renamed while open.
         auto file = fs.create_like(temporary.path(), info, Lock::update);

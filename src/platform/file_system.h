@@ -128,6 +128,11 @@ public:
     virtual void sync_directory(const std::string& directory) = 0;
     // Names (not paths) of the entries of a directory, "." and ".." left out.
     virtual std::vector<std::string> list_directory(const std::string& directory) = 0;
+    // True when another program holds the file open so that it cannot be
+    // renamed over or removed (on Windows: opened without FILE_SHARE_DELETE,
+    // as many programs open their INI files). Never on POSIX, where a rename
+    // does not look at open files.
+    virtual bool replace_blocked_by_sharing(const std::string&) { return false; }
 };
 
 // Forwards every call to another file system (the operating system's by
@@ -153,6 +158,9 @@ public:
     void sync_directory(const std::string& directory) override { target_.sync_directory(directory); }
     std::vector<std::string> list_directory(const std::string& directory) override {
         return target_.list_directory(directory);
+    }
+    bool replace_blocked_by_sharing(const std::string& path) override {
+        return target_.replace_blocked_by_sharing(path);
     }
 
 protected:
@@ -201,6 +209,19 @@ std::string directory_part(const std::string& path);
 
 // Helpers over file_system().
 std::string read_whole_file(const std::string& path);
+// The path of a temporary file beside `path`: the path followed by the
+// suffix, unless that makes the file's name longer than the file system
+// holds (name_too_long); then the name is cut and followed by "~", a hash of
+// the whole name and the suffix, which always fits. The same path and suffix
+// always give the same result, so that a later run finds what an
+// interrupted one left.
+std::string temporary_path(const std::string& path, std::string_view suffix);
+// A temporary file of this run alone beside `path`: "<name>.~<tag><suffix>"
+// (unique_name_tag), cut as temporary_path cuts a name that would be too
+// long. is_run_temporary tells whether a name of the folder is one such, of
+// any run.
+std::string run_temporary_path(const std::string& path, std::string_view suffix);
+bool is_run_temporary(const std::string& path, std::string_view suffix, const std::string& name);
 
 // Saving a whole file so that a crash at any moment leaves its old content
 // or its new one, keeping what the file is: the file a symbolic link leads

@@ -1,7 +1,10 @@
 // The file system on Windows: kernel handles owned by RAII wrappers,
 // positioned reads and writes, FlushFileBuffers for durability,
-// MoveFileExA with write-through for the atomic replace, and share modes
-// and LockFileEx for the locks.
+// MoveFileExW with write-through for the atomic replace, and share modes
+// and LockFileEx for the locks. Paths go to the W functions through
+// wide_path, so that files whose paths pass MAX_PATH (an INI file or a
+// temporary beside a table whose path nearly reaches it) open as well as
+// any other.
 
 #include "platform/file_system.h"
 
@@ -16,6 +19,7 @@ namespace {
 using win32::c_string;
 using win32::fail;
 using win32::fail_last;
+using win32::wide_path;
 
 // ReadFile and WriteFile take a DWORD count; larger requests go in pieces.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
@@ -104,7 +108,7 @@ OVERLAPPED update_lock_byte() { return at_offset(0xFFFFFFFFFFFFFFFEull); }
 
 std::unique_ptr<File> open_handle(const std::string& path, DWORD access, DWORD disposition, DWORD attributes,
                                   Lock lock) {
-    win32::FileHandle handle(CreateFileA(path.c_str(), access, share_mode(lock), nullptr, disposition,
+    win32::FileHandle handle(CreateFileW(wide_path(path).c_str(), access, share_mode(lock), nullptr, disposition,
                                          attributes, nullptr));
     if (!handle.valid()) {
         const DWORD error = GetLastError();
@@ -165,7 +169,8 @@ public:
         FileInfo result;
         if (path.empty() || path.find_first_of("*?") != std::string::npos) return result;
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return result;
+        const std::wstring wide = wide_path(path);
+        if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return result;
         const DWORD attributes = data.dwFileAttributes;
         result.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::directory
                       : (attributes & FILE_ATTRIBUTE_DEVICE)  ? FileKind::other
@@ -174,7 +179,7 @@ public:
         result.attributes = attributes & kKeptAttributes;
         result.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         // A handle without access to the data conflicts with no share mode.
-        const win32::FileHandle handle(CreateFileA(path.c_str(), 0,
+        const win32::FileHandle handle(CreateFileW(wide.c_str(), 0,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         BY_HANDLE_FILE_INFORMATION details{};
@@ -193,7 +198,7 @@ public:
 
     FileKind kind(const std::string& path) override {
         if (path.empty() || path.find_first_of("*?") != std::string::npos) return FileKind::missing;
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::missing;
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::directory;
         if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::other;
@@ -203,16 +208,18 @@ public:
     void rename(const std::string& from, const std::string& to) override {
         // A read-only file is not to be replaced, as WritePrivateProfileStringA
         // refuses to write one; Windows' MoveFileExA refuses too, Wine's not.
-        const DWORD target = GetFileAttributesA(to.c_str());
+        const std::wstring target_path = wide_path(to);
+        const DWORD target = GetFileAttributesW(target_path.c_str());
         if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0)
             fail("Cannot rename \"" + from + "\" to", to, ERROR_ACCESS_DENIED);
         // Write-through: the call returns once the new name is on disk.
-        if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!MoveFileExW(wide_path(from).c_str(), target_path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             fail_last("Cannot rename \"" + from + "\" to", to);
     }
 
     void remove(const std::string& path) override {
-        if (DeleteFileA(path.c_str())) return;
+        if (DeleteFileW(wide_path(path).c_str())) return;
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
         fail("Cannot remove file", path, error);
@@ -228,8 +235,8 @@ public:
         if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':')
             pattern += '\\';
         pattern += '*';
-        WIN32_FIND_DATAA found{};
-        const win32::FindHandle search(FindFirstFileA(pattern.c_str(), &found));
+        WIN32_FIND_DATAW found{};
+        const win32::FindHandle search(FindFirstFileW(wide_path(pattern).c_str(), &found));
         std::vector<std::string> names;
         if (!search.valid()) {
             const DWORD error = GetLastError();
@@ -237,11 +244,20 @@ public:
             fail("Cannot read directory", directory, error);
         }
         do {
-            const std::string name = found.cFileName;
-            if (name != "." && name != "..") names.push_back(name);
-        } while (FindNextFileA(search.get(), &found));
+            const std::wstring_view name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(win32::narrow(name));
+        } while (FindNextFileW(search.get(), &found));
         if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) fail("Cannot read directory", directory, error);
         return names;
+    }
+
+    bool replace_blocked_by_sharing(const std::string& path) override {
+        // Delete access is what a rename over the file needs; a handle that
+        // does not share it refuses it to every other opener.
+        const win32::FileHandle probe(CreateFileW(wide_path(path).c_str(), DELETE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
     }
 };
 

@@ -104,10 +104,6 @@ bool plain_name(const std::string& name) {
 
 std::string folder_or_dot(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
-bool same_name(const std::string& a, const std::string& b) {
-    return file_names_ignore_case() ? equal_ignoring_case(a, b) : a == b;
-}
-
 struct Record {
     std::string name;
     std::uint64_t size = 0;    // the file's size before the change, kMissing: it did not exist
@@ -224,7 +220,7 @@ void play_back(File& journal, const std::vector<Record>& records, JournalFiles& 
 
 Journal::Journal(std::string folder, std::string owner, JournalFiles& files)
     : folder_(std::move(folder)), owner_(std::move(owner)), files_(files),
-      path_(folder_ + owner_ + ".~" + unique_name_tag() + kJournalSuffix) {}
+      path_(run_temporary_path(folder_ + owner_, kJournalSuffix)) {}
 
 Journal::~Journal() {
     if (!done_) roll_back();
@@ -345,22 +341,15 @@ void Journal::roll_back() noexcept {
 
 std::vector<std::string> journals_of(const std::string& folder, const std::string& owner) {
     std::vector<std::string> found;
-    const std::string prefix = owner + ".~";
-    const std::string suffix = kJournalSuffix;
     std::vector<std::string> names;
     try {
         names = file_system().list_directory(folder_or_dot(folder));
     } catch (const Exception&) {
         return found;
     }
-    for (const std::string& name : names) {
-        if (name.size() <= prefix.size() + suffix.size()) continue;
-        if (!same_name(name.substr(0, prefix.size()), prefix)) continue;
-        if (!same_name(name.substr(name.size() - suffix.size()), suffix)) continue;
-        const std::string tag = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-        if (tag.find('.') != std::string::npos) continue;  // another owner's ("O.~x" is not O)
-        found.push_back(name);
-    }
+    // "O.~x" is not O, and "O.~x.~tag..." not its journal.
+    for (const std::string& name : names)
+        if (is_run_temporary(folder + owner, kJournalSuffix, name)) found.push_back(name);
     return found;
 }
 

@@ -346,8 +346,9 @@ ProfileDocument::ProfileDocument()
     sections_.back()->is_split = true;
 }
 
-ProfileDocument::ProfileDocument(std::string bytes) : ProfileDocument() {
+ProfileDocument::ProfileDocument(std::string bytes, bool escapes) : ProfileDocument() {
     if (bytes.size() > kMaxText) throw Exception("INI text too large");
+    escapes_ = escapes;
     *loaded_ = std::move(bytes);
     loaded_used_ = loaded_->size();
     const std::string_view text(*loaded_);
@@ -446,7 +447,8 @@ std::optional<std::string> ProfileDocument::value(std::string_view section,
     const KeyIndex::Slot* slot = found->find_key(name, folded_hash(name));
     if (slot == nullptr) return std::nullopt;
     const Line& line = found->lines[slot->line];
-    return profile_value_as_read(line.text().substr(line.equals + 1));
+    std::string value = profile_value_as_read(line.text().substr(line.equals + 1));
+    return escapes_ ? readable_profile_text(value) : value;
 }
 
 std::vector<std::string> ProfileDocument::key_names(std::string_view section) const {
@@ -454,7 +456,8 @@ std::vector<std::string> ProfileDocument::key_names(std::string_view section) co
     const Section* found = find_section(section);
     if (found == nullptr) return names;
     for (const Line& line : found->lines) {
-        if (line.is_key()) names.emplace_back(line.key());
+        if (!line.is_key()) continue;
+        names.emplace_back(escapes_ ? readable_profile_text(line.key()) : std::string(line.key()));
     }
     return names;
 }
@@ -756,34 +759,51 @@ std::string containing_directory(const std::string& path) {
 // Files are compared and written in pieces of this size.
 constexpr std::size_t kChunk = 1 << 20;
 
-// True when the file holds exactly the document's text; false too when it
-// cannot be read.
-bool file_holds(const std::string& path, const ProfileDocument& document) {
+using Producer = std::function<void(const ContentSink&)>;
+
+// True when the file holds exactly the bytes `produce` hands over (of
+// `expected_size` bytes, when known); false too when it cannot be read.
+bool file_holds(const std::string& path, const Producer& produce,
+                std::optional<std::uint64_t> expected_size = std::nullopt) {
     try {
         const auto file = file_system().open(path, OpenMode::read);
-        if (file->size() != document.size()) return false;
+        const std::uint64_t size = file->size();
+        if (expected_size && *expected_size != size) return false;
         std::vector<char> buffer(kChunk);
         std::uint64_t offset = 0;
-        std::size_t have = 0;
-        std::size_t used = 0;
-        return document.visit([&](std::string_view piece) {
-            while (!piece.empty()) {
-                if (used == have) {
-                    have = file->read_at(offset, buffer.data(), buffer.size());
-                    offset += have;
-                    used = 0;
-                    if (have == 0) return false;
-                }
-                const std::size_t n = std::min(piece.size(), have - used);
-                if (std::memcmp(piece.data(), buffer.data() + used, n) != 0) return false;
-                used += n;
+        bool same = true;
+        produce([&](std::string_view piece) {
+            while (same && !piece.empty()) {
+                const std::size_t n = file->read_at(offset, buffer.data(), std::min(piece.size(), buffer.size()));
+                if (n == 0 || std::memcmp(piece.data(), buffer.data(), n) != 0) same = false;
+                offset += n;
                 piece.remove_prefix(n);
             }
-            return true;
         });
+        return same && offset == size;
     } catch (const Exception&) {
         return false;
     }
+}
+
+// Puts the content in the file: atomically, by a temporary renamed over
+// it. A file that another program holds open without sharing its deletion
+// (many programs open their INI files so, sharing reading and writing)
+// cannot be renamed over, but the Windows profile functions still write it:
+// in place. So does this, when and only when sharing refused the replace,
+// under a rollback journal (so that a crash leaves the old text or the new
+// one), and reads the file back: another program's writes in the meantime
+// must not pass for ours.
+void put_content(const std::string& path, const Producer& produce) {
+    try {
+        write_stream_atomically(path, produce);
+        return;
+    } catch (const Exception&) {
+        if (!file_system().replace_blocked_by_sharing(path)) throw;
+    }
+    write_stream_in_place(path, produce);
+    if (!file_holds(path, produce))
+        throw Exception(path + ": another program changed the file while it was written");
 }
 
 }  // namespace
@@ -815,7 +835,9 @@ void ProfileFile::load() {
         case FileKind::file:
             existed_ = true;
             try {
-                document_.emplace(read_whole_file(path_));
+                ProfileText loaded = decode_profile(read_whole_file(path_));
+                encoding_ = loaded.encoding;
+                document_.emplace(std::move(loaded.text), loaded.escapes);
             } catch (const Exception&) {
                 // Unreadable, or too large to be an INI file.
                 unreadable_ = true;
@@ -831,6 +853,24 @@ void ProfileFile::load() {
     }
 }
 
+void ProfileFile::produce(const ContentSink& sink) const {
+    std::string buffer(byte_order_mark(encoding_));
+    buffer.reserve(kChunk);
+    document_->visit([&](std::string_view piece) {
+        if (!buffer.empty() && buffer.size() + piece.size() > kChunk) {
+            sink(buffer);
+            buffer.clear();
+        }
+        if (piece.size() >= kChunk && encoding_ == ProfileEncoding::ansi) {
+            sink(piece);
+        } else {
+            encode_profile(piece, encoding_, buffer);
+        }
+        return true;
+    });
+    if (!buffer.empty()) sink(buffer);
+}
+
 void ProfileFile::save() {
     if (!document_) return;
     if (unreadable_) {
@@ -843,29 +883,17 @@ void ProfileFile::save() {
         }
         return;
     }
-    if (existed_ && file_holds(path_, *document_)) return;
+    const Producer content = [this](const ContentSink& sink) { produce(sink); };
+    // ANSI text is written as it stands: its size is known beforehand.
+    std::optional<std::uint64_t> size;
+    if (encoding_ == ProfileEncoding::ansi) size = document_->size();
+    if (existed_ && file_holds(path_, content, size)) return;
     if (existed_) {
         // A read-only file is refused, as the Windows functions refuse it,
         // though a rename over it would succeed on POSIX.
         file_system().open(path_, OpenMode::read_write);
     }
-    write_stream_atomically(path_, [this](const ContentSink& sink) {
-        std::string buffer;
-        buffer.reserve(kChunk);
-        document_->visit([&](std::string_view piece) {
-            if (!buffer.empty() && buffer.size() + piece.size() > kChunk) {
-                sink(buffer);
-                buffer.clear();
-            }
-            if (piece.size() >= kChunk) {
-                sink(piece);
-            } else {
-                buffer.append(piece);
-            }
-            return true;
-        });
-        if (!buffer.empty()) sink(buffer);
-    });
+    put_content(path_, content);
     existed_ = true;
 }
 

@@ -12,6 +12,10 @@
 //   what the file is (platform::write_stream_atomically): a symbolic link
 //   stays a link to the file it names, owner, group and mode stay, and a
 //   file with several names is written in place under a rollback journal.
+//   A file that another program holds open so that it cannot be renamed
+//   over is written in place too, as the Windows functions write every
+//   file. Files in UTF-16 or UTF-8 with a byte-order mark stay in their
+//   encoding (profile_encoding.h).
 // - get_private_profile_string / write_private_profile_string are the two
 //   Windows entry points with their buffer conventions, over the above.
 //
@@ -36,6 +40,9 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/file_system.h"
+#include "platform/profile_encoding.h"
 
 namespace platform {
 
@@ -73,8 +80,10 @@ public:
     ProfileDocument();
     // Takes the file's bytes and keeps them: lines are read in place, and a
     // section is split into lines only when it is first searched. Throws
-    // Exception for a text of 4 GiB or more.
-    explicit ProfileDocument(std::string bytes);
+    // Exception for a text of 4 GiB or more. With `escapes`, the text holds
+    // escaped characters (profile_encoding.h), which value and key_names
+    // deliver as '?'.
+    explicit ProfileDocument(std::string bytes, bool escapes = false);
     ~ProfileDocument();
     ProfileDocument(ProfileDocument&&) noexcept;
     ProfileDocument& operator=(ProfileDocument&&) noexcept;
@@ -155,6 +164,7 @@ private:
     std::unordered_map<std::string, Section*, NameHash, std::equal_to<>> first_section_;
     std::unordered_map<std::string, std::size_t> reserved_;  // folded name -> keys expected
     bool modified_ = false;
+    bool escapes_ = false;
 };
 
 // One INI file: loaded when first needed, saved on request.
@@ -172,18 +182,23 @@ public:
     ProfileDocument& document();
 
     // Writes the document back when it was modified and differs from what
-    // the file holds. Refuses (throws Exception) without touching the disk when
-    // the file exists but could not be read or is not writable; otherwise
-    // the file is replaced atomically, keeping its links, owner and mode (or
-    // refusing when the system will not keep the owner). Throws the file
-    // system's Exception, with its kind and reason, when the write fails;
-    // the file then keeps its old content.
+    // the file holds, in the file's encoding. Refuses (throws Exception)
+    // without touching the disk when the file exists but could not be read
+    // or is not writable; otherwise the file is replaced atomically, keeping
+    // its links, owner and mode (or refusing when the system will not keep
+    // the owner), or written in place when another program's handle refuses
+    // the replacement. Throws the file system's Exception, with its kind and
+    // reason, when the write fails; after a failed atomic replace the file
+    // keeps its old content.
     void save();
 
 private:
     void load();
+    // The file's bytes for the document, handed to the sink in pieces.
+    void produce(const ContentSink& sink) const;
 
     std::string path_;
+    ProfileEncoding encoding_ = ProfileEncoding::ansi;
     std::optional<ProfileDocument> document_;
     bool existed_ = false;
     bool unreadable_ = false;

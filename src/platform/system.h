@@ -33,9 +33,22 @@ std::string application_title();
 void set_program_path(std::string_view argv0);
 
 // Expands a path to a full path against the current directory without
-// touching the file system. An empty text stays empty. On Windows the
-// result is limited to 259 characters (longer: empty); POSIX has no limit.
+// touching the file system. An empty text stays empty; the result is never
+// cut, whatever its length (see path_too_long for what can be opened).
 std::string full_path(std::string_view path);
+
+// True when a full path is longer than the programs of this system open:
+// on Windows a path of more than 259 characters (the limit of the A
+// functions that other programs read the table and the INI file with), on
+// POSIX one of PATH_MAX bytes or more; or when name_too_long. Paths derived
+// from one that fits (an INI file, a temporary) may pass the Windows limit:
+// the platform layer opens them in Windows' long form.
+bool path_too_long(std::string_view full_path);
+
+// True when a name in the path (a file's or a directory's) is longer than
+// the file system holds: 255 UTF-16 units on Windows, NAME_MAX bytes of the
+// file name's native form on POSIX.
+bool name_too_long(std::string_view path);
 
 // Makes a directory the process's current directory; false on failure.
 // The program changes its directory only through this function: the
@@ -48,8 +61,9 @@ std::string current_directory();
 bool file_exists(std::string_view path);
 
 // A text that no other name made by this or another running process
-// holds: the process's identity, a counter and the clock, in letters and
-// digits. For the names of temporary files and journals.
+// holds: the process's identity, a counter and the clock, in hexadecimal
+// digits and dashes, always of the same length. For the names of temporary
+// files and journals.
 std::string unique_name_tag();
 
 // Waits about that long.

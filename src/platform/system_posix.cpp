@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <ctime>
 #include <cstdio>
 #include <mutex>
@@ -201,6 +202,24 @@ std::string full_path(std::string_view path) {
     return "/" + normalise_segments(std::string_view(absolute).substr(1), '/', false);
 }
 
+bool path_too_long(std::string_view full_path) {
+    return to_native(full_path).size() >= PATH_MAX || name_too_long(full_path);
+}
+
+bool name_too_long(std::string_view path) {
+    // Names are split at the separators of both forms of path the program
+    // takes on POSIX ("/" and "\\").
+    const std::string native = to_native(path);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= native.size(); ++i) {
+        if (i == native.size() || native[i] == '/' || native[i] == '\\') {
+            if (i - start > NAME_MAX) return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
 bool set_current_directory(std::string_view directory) {
     if (directory.empty()) return false;
     if (chdir(to_native(directory).c_str()) != 0) return false;
@@ -220,7 +239,7 @@ std::string unique_name_tag() {
     const auto clock = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     char tag[64];
-    std::snprintf(tag, sizeof tag, "%lx-%x-%llx", static_cast<unsigned long>(getpid()), counter++,
+    std::snprintf(tag, sizeof tag, "%08lx-%08x-%010llx", static_cast<unsigned long>(getpid()), counter++,
                   clock & 0xFFFFFFFFFFull);
     return tag;
 }

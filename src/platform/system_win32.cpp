@@ -1,6 +1,6 @@
 // Process-level services on Windows: OEM console text, MessageBoxA, the
 // module file name for the title, and the Win32 current-directory and
-// full-path functions.
+// full-path functions (their W forms, which take paths of any length).
 
 #include "platform/system.h"
 
@@ -16,6 +16,11 @@ namespace {
 
 // Paths of the ANSI functions fit in MAX_PATH characters, terminator included.
 constexpr DWORD kPathBuffer = MAX_PATH;
+// The longest full path that the A functions of other programs open, and the
+// longest name of one file or directory that the file systems of Windows
+// hold (NTFS, FAT32, exFAT), in UTF-16 units.
+constexpr std::size_t kMaxFullPath = MAX_PATH - 1;
+constexpr std::size_t kMaxName = 255;
 
 ErrorBoxHandler& error_box_handler() {
     static ErrorBoxHandler handler;
@@ -100,28 +105,38 @@ void set_program_path(std::string_view) {
 
 std::string full_path(std::string_view path) {
     if (path.empty()) return {};
-    const std::string path_z(path);
-    char buffer[kPathBuffer];
-    char* file_part = nullptr;
-    const DWORD length = GetFullPathNameA(path_z.c_str(), kPathBuffer, buffer, &file_part);
-    // 0 is a failure; a length of kPathBuffer or more is the size the full
-    // path would need: it does not fit, and a cut path would name another file.
-    if (length == 0 || length >= kPathBuffer) return {};
-    return std::string(buffer, length);
+    // Never cut: a cut path would name another file.
+    return win32::narrow(win32::full_wide_path(win32::widen(path)));
+}
+
+bool path_too_long(std::string_view full_path) {
+    return win32::widen(full_path).size() > kMaxFullPath || name_too_long(full_path);
+}
+
+bool name_too_long(std::string_view path) {
+    const std::wstring wide = win32::widen(path);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= wide.size(); ++i) {
+        if (i == wide.size() || wide[i] == L'\\' || wide[i] == L'/' || wide[i] == L':') {
+            if (i - start > kMaxName) return true;
+            start = i + 1;
+        }
+    }
+    return false;
 }
 
 bool set_current_directory(std::string_view directory) {
-    return SetCurrentDirectoryA(std::string(directory).c_str()) != 0;
+    return SetCurrentDirectoryW(win32::widen(directory).c_str()) != 0;
 }
 
 std::string current_directory() {
-    std::string buffer(kPathBuffer, '\0');
+    std::wstring buffer(kPathBuffer, L'\0');
     for (;;) {
-        const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
         if (length == 0) return {};
         if (length < buffer.size()) {
             buffer.resize(length);
-            return buffer;
+            return win32::narrow(buffer);
         }
         buffer.resize(length);
     }
@@ -131,8 +146,8 @@ bool file_exists(std::string_view path) {
     // The find functions take "*" and "?" as wildcards; a name with them
     // names no file, but the search would report whatever matches.
     if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
-    WIN32_FIND_DATAA found{};
-    const win32::FindHandle search(FindFirstFileA(std::string(path).c_str(), &found));
+    WIN32_FIND_DATAW found{};
+    const win32::FindHandle search(FindFirstFileW(win32::wide_path(path).c_str(), &found));
     // Only the kind of entry decides: a file whose last-write time is out of
     // range of a DOS date (before 1980, say) still exists.
     return search.valid() && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -143,7 +158,7 @@ std::string unique_name_tag() {
     LARGE_INTEGER clock{};
     QueryPerformanceCounter(&clock);
     char tag[64];
-    std::snprintf(tag, sizeof tag, "%lx-%x-%llx", static_cast<unsigned long>(GetCurrentProcessId()), counter++,
+    std::snprintf(tag, sizeof tag, "%08lx-%08x-%010llx", static_cast<unsigned long>(GetCurrentProcessId()), counter++,
                   static_cast<unsigned long long>(clock.QuadPart) & 0xFFFFFFFFFFull);
     return tag;
 }

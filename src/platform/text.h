@@ -50,6 +50,14 @@ std::string convert_code_page(std::string_view text, int from_code_page, int to_
 // True when the code page can be converted from and to on this platform.
 bool code_page_supported(int code_page);
 
+// ANSI text as Unicode code points; bytes that do not decode become U+FFFD.
+std::u32string unicode_from_ansi(std::string_view ansi);
+
+// Appends the ANSI form of one Unicode code point and returns true, or
+// appends nothing and returns false when the ANSI code page has no exact
+// form for it (no look-alike is ever taken).
+bool append_ansi_form(char32_t code_point, std::string& out);
+
 // ANSI text as the console shows it (the OEM code page on Windows, the
 // locale's character set on POSIX); unmappable characters become '?'.
 std::string to_console(std::string_view ansi);

@@ -224,6 +224,25 @@ std::string convert_code_page(std::string_view text, int from_code_page, int to_
     return charset_for_code_page(to_code_page).encode(charset_for_code_page(from_code_page).decode(text));
 }
 
+std::u32string unicode_from_ansi(std::string_view ansi) {
+    return posix::charset_for_code_page(ansi_code_page()).decode(ansi);
+}
+
+bool append_ansi_form(char32_t code_point, std::string& out) {
+    if (code_point < 0x80) {
+        out.push_back(static_cast<char>(code_point));
+        return true;
+    }
+    const posix::Charset& charset = posix::charset_for_code_page(ansi_code_page());
+    const std::string bytes = charset.encode(std::u32string_view(&code_point, 1));
+    // The charsets write '?' for what they cannot hold; a form counts only
+    // when it decodes to the same code point again.
+    const std::u32string back = charset.decode(bytes);
+    if (bytes.empty() || back.size() != 1 || back[0] != code_point) return false;
+    out += bytes;
+    return true;
+}
+
 std::string to_console(std::string_view ansi) { return posix::to_native(ansi); }
 
 std::string from_command_line(std::string_view argument) { return posix::from_native(argument); }

@@ -3,6 +3,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -137,6 +138,58 @@ std::string convert_code_page(std::string_view text, int from_code_page, int to_
 
 bool code_page_supported(int code_page) {
     return code_page == 0 || IsValidCodePage(static_cast<UINT>(code_page)) != 0;
+}
+
+std::u32string unicode_from_ansi(std::string_view ansi) {
+    std::u32string result;
+    if (ansi.empty()) return result;
+    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    if (length <= 0) return std::u32string(ansi.size(), U'\uFFFD');
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
+    result.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const char32_t unit = wide[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+            result.push_back(0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(wide[i + 1]) - 0xDC00));
+            ++i;
+        } else {
+            result.push_back(unit);
+        }
+    }
+    return result;
+}
+
+bool append_ansi_form(char32_t code_point, std::string& out) {
+    if (code_point < 0x80) {
+        out.push_back(static_cast<char>(code_point));
+        return true;
+    }
+    if (code_point > 0x10FFFF) return false;
+    wchar_t units[2];
+    int count = 1;
+    if (code_point >= 0x10000) {
+        units[0] = static_cast<wchar_t>(0xD800 + ((code_point - 0x10000) >> 10));
+        units[1] = static_cast<wchar_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+        count = 2;
+    } else {
+        units[0] = static_cast<wchar_t>(code_point);
+    }
+    // No best fit, and a used default character means there is no form. (A
+    // system whose ANSI code page is UTF-8 refuses both flags: it holds
+    // every character anyway.)
+    const bool utf8 = GetACP() == CP_UTF8;
+    char bytes[8];
+    BOOL defaulted = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, units, count, bytes,
+                                           sizeof bytes, nullptr, utf8 ? nullptr : &defaulted);
+    if (length <= 0 || defaulted) return false;
+    wchar_t back[4];
+    if (MultiByteToWideChar(CP_ACP, 0, bytes, length, back, 4) != count ||
+        !std::equal(units, units + count, back))
+        return false;
+    out.append(bytes, static_cast<std::size_t>(length));
+    return true;
 }
 
 std::string to_console(std::string_view ansi) {

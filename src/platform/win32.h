@@ -77,6 +77,25 @@ inline ErrorKind error_kind(DWORD code) {
 // A zero-terminated copy of a text for the A functions of the API.
 inline std::string c_string(std::string_view text) { return std::string(text); }
 
+// ANSI text as UTF-16 and back, in the code page of the file functions (the
+// ANSI one unless a caller switched them to OEM), as the A functions of the
+// API convert their texts. (paths_win32.cpp)
+std::wstring widen(std::string_view text);
+std::string narrow(std::wstring_view text);
+
+// A path for the W file functions. The A functions, and the W functions
+// given a plain path, stop at MAX_PATH characters, which the program's own
+// files pass where a table's path is close to it: its INI file has a longer
+// extension, its temporaries a suffix. A path whose full form is that long
+// is therefore handed over in the long form ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."), which reaches 32767 characters; any
+// other path is handed over as given, so that short ones behave exactly as
+// they do for the A functions.
+std::wstring wide_path(std::string_view path);
+
+// GetFullPathNameW over a UTF-16 path, at any length; empty on failure.
+std::wstring full_wide_path(const std::wstring& path);
+
 // Owns one handle and releases it with Close when it goes away.
 template <typename Traits>
 class UniqueHandle {

@@ -70,7 +70,7 @@ std::string refusal_message(const std::string& fileName, std::string_view sectio
 
 namespace {
 
-// A name the platform cannot expand (too long for Windows) is used as given.
+// A name the platform cannot expand is used as given.
 std::string Resolved(const std::string& fileName) {
     std::string full = platform::full_path(fileName);
     return full.empty() ? fileName : full;

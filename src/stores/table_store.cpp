@@ -58,6 +58,12 @@ bool TDatFileStorageDb::PrepareTable(const std::string& path, std::string* failu
     try {
         query->add_sql_line("select * from " + Quoted(path));
         query->open();
+        // Only a path table is brought up to date: any other table the
+        // argument names is left as it is.
+        for (const char* column : {"MASTER_ID", "MASTER_NAME", "MASTER_FILE"})
+            if (query->find_field(column) == nullptr)
+                throw Exception(platform::program_message("Таблица не является таблицей путей: в ней нет поля ") +
+                                column);
         if (query->find_field("DESCRIPTION") == nullptr) {
             context = platform::program_message("Ошибка реструктуризации файла ") + path;
             query->close();

@@ -175,6 +175,52 @@ TEST_F(ConvertTableTest, MissingTableFailsBeforeAnyStoreRuns) {
     }
 }
 
+TEST_F(ConvertTableTest, TheIniPathIsTheFullPathWithItsOwnExtensionReplaced) {
+    // A dotted folder, reached with "/" (which Windows turns into "\\"): the
+    // folder's dot is no extension of the table's.
+    std::filesystem::create_directory(dir_.path() / "v1.2");
+    std::ofstream(dir_.path() / "v1.2" / "PATHS") << "x";
+    ASSERT_EQ(run({"v1.2/PATHS"}, stores()), 0);
+    const std::string folder = dir_ansi_ + kSeparator + "v1.2" + kSeparator;
+    EXPECT_EQ(log_[2], "table.ReadAll " + folder + "PATHS");
+    EXPECT_EQ(log_[3], "ini.WriteAll " + folder + "PATHS.INI 2");
+#ifdef _WIN32
+    // Windows drops the trailing dot: the table is PATHS.DB, its INI PATHS.INI.
+    std::ofstream(dir_.path() / "PATHS.DB") << "x";
+    log_.clear();
+    ASSERT_EQ(run({"PATHS.DB."}, stores()), 0);
+    EXPECT_EQ(log_[3], "ini.WriteAll " + dir_ansi_ + "\\PATHS.INI 2");
+#endif
+}
+
+TEST_F(ConvertTableTest, PathsTooLongAreNamedAndRefusedBeforeAnyStoreRuns) {
+    const std::vector<std::string> none{"create table", "create ini", "delete ini", "delete table"};
+    const auto refused = [&](const std::string& argument, const std::string& named) {
+        log_.clear();
+        try {
+            run({argument}, stores());
+            ADD_FAILURE() << "a path too long must be refused: " << argument;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), cp1251("Слишком длинный путь ") + named);
+        }
+        EXPECT_EQ(log_, none);
+    };
+    // No file system holds a name of 256 characters.
+    const std::string name(256, 'n');
+    refused(name, dir_ansi_ + kSeparator + name);
+#ifdef _WIN32
+    // Names that fit, in a path longer than the 259 characters that other
+    // programs' ANSI functions open.
+    std::string deep;
+    while (dir_ansi_.size() + deep.size() < 260) deep += "\\" + std::string(40, 'd');
+    refused(dir_ansi_ + deep + "\\T.DB", dir_ansi_ + deep + "\\T.DB");
+#else
+    // The table's name fits, its INI file's does not.
+    const std::string table = std::string(252, 't') + ".DB";
+    refused(table, dir_ansi_ + kSeparator + std::string(252, 't') + ".INI");
+#endif
+}
+
 TEST_F(ConvertTableTest, ExceptionsDeleteBothStoresAndPassUnchanged) {
     std::ofstream(dir_.file("T.DB")) << "x";
     try {

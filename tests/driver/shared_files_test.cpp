@@ -4,6 +4,7 @@
 
 #include "bench/bulk_table.h"
 #include "engine/engine.h"
+#include "engine/index_layout.h"
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/file_system.h"

@@ -3,6 +3,7 @@
 
 #include "engine/bytes.h"
 #include "engine/engine.h"
+#include "engine/index_layout.h"
 #include "support/fault_file_system.h"
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -101,12 +103,31 @@ TEST(Restructure, KeepsTheMemoFileAndOtherCompanions) {
     const std::string path = dir.file("T.DB");
     engine::create_table(path, engine_test::path_table_spec(false));
     fill(path, 5);
-    for (const char* name : {"T.MB", "T.VAL", "T.TV"}) {
+    for (const char* name : {"T.MB", "T.TV"}) {
         auto f = platform::os_file_system().open(dir.file(name), platform::OpenMode::create);
-        f->write_at(0, name, 5);
+        f->write_at(0, name, 4);
     }
     add_description(path);
-    for (const char* name : {"T.MB", "T.VAL", "T.TV"}) EXPECT_EQ(file_bytes(dir.file(name)), std::string(name, 5));
+    for (const char* name : {"T.MB", "T.TV"}) EXPECT_EQ(file_bytes(dir.file(name)), std::string(name, 4));
+}
+
+TEST(Restructure, ATableWhoseNameLeavesNoRoomForASuffixIsUpgradedWithoutLeftovers) {
+    // 252 characters: the file system holds the name, not the name followed
+    // by ".p2i-new" or ".p2i-commit".
+    testing_support::TempDir dir;
+    const std::string stem(249, 'L');
+    const std::string path = dir.file(stem + ".DB");
+    engine_test::ScopedPassword session("TRAX_OPR");
+    engine::create_table(path, engine_test::path_table_spec(true, "TRAX_OPR"));
+    fill(path, 20);
+    const Rows before = read_all(path);
+    add_description(path);
+    EXPECT_EQ(read_all(path), with_empty_column(before));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{stem + ".DB", stem + ".PX"}));
 }
 
 // A rewrite of a whole table, and the rows it leaves.

@@ -5,6 +5,7 @@
 // left behind.
 
 #include "engine/engine.h"
+#include "engine/index_layout.h"
 #include "engine/test_tables.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"

@@ -40,9 +40,4 @@ engine::TableSpec path_table_spec(bool keyed, const std::string& password = "");
 // Inserts one row through a table dataset.
 void insert_row(engine::Table& table, const std::vector<std::string>& values);
 
-// Checks the .PX against the .DB (gtest expectations): one level-1 entry
-// per data block in chain order, holding the block's first key and its
-// record count.
-void expect_index_matches(const std::string& db_path, const std::string& px_path);
-
 }  // namespace engine_test

@@ -4,6 +4,7 @@
 #include "engine/bytes.h"
 #include "engine/cipher.h"
 #include "engine/engine.h"
+#include "engine/index_layout.h"
 #include "support/fault_file_system.h"
 #include "support/files.h"
 #include "engine/pxlib_oracle.h"

@@ -96,6 +96,40 @@ TEST(ChangeListExtension, ReplacesOrAppendsTheExtension) {
     EXPECT_EQ(bare.Path, "C:\\X.D\\T.INI");
 }
 
+TEST(ChangeListExtension, ThePathLosesItsOwnExtensionNotTheNames) {
+    // The name is the argument as typed; the path its expansion, which on
+    // Windows turns "/" into "\\" and drops trailing dots.
+    const struct {
+        const char* name;
+        const char* path;
+        const char* ini;
+    } cases[] = {
+        {"v1.2/PATHS", "C:\\W\\v1.2\\PATHS", "C:\\W\\v1.2\\PATHS.INI"},
+        {"PATHS.DB.", "C:\\W\\PATHS.DB", "C:\\W\\PATHS.INI"},
+        {"..\\D.1\\T", "C:\\D.1\\T", "C:\\D.1\\T.INI"},
+        {"T.TABLE", "C:\\W\\T.TABLE", "C:\\W\\T.INI"},
+        {"A.B.DB", "C:\\W.X\\A.B.DB", "C:\\W.X\\A.B.INI"},
+    };
+    for (const auto& c : cases) {
+        TDatFileDescList list;
+        list.Name = c.name;
+        list.Path = c.path;
+        ChangeListExtension(list, "INI");
+        EXPECT_EQ(list.Path, c.ini) << c.name;
+    }
+#ifndef _WIN32
+    // POSIX keeps "/" and trailing dots: PATHS.DB. is a file of its own.
+    TDatFileDescList posix;
+    posix.Name = "PATHS.DB.";
+    posix.Path = "/w/v1.2/PATHS.DB.";
+    ChangeListExtension(posix, "INI");
+    EXPECT_EQ(posix.Path, "/w/v1.2/PATHS.DB.INI");
+    posix.Path = "/w/v1.2/PATHS";
+    ChangeListExtension(posix, "INI");
+    EXPECT_EQ(posix.Path, "/w/v1.2/PATHS.INI");
+#endif
+}
+
 TEST(DescList, OwnsItsEntriesInOrder) {
     TDatFileDescList list;
     EXPECT_EQ(list.Count(), 0);

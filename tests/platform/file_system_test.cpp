@@ -85,6 +85,49 @@ TEST(WriteFileAtomically, FailureLeavesNoTrace) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 }
 
+TEST(TemporaryPath, FollowsThePathUnlessTheNameWouldBeTooLong) {
+    const std::string directory = std::string("dir") + testing_support::kSeparator;
+    EXPECT_EQ(platform::temporary_path(directory + "T.DB", ".p2i-new"), directory + "T.DB.p2i-new");
+
+    // Two long names that differ only at their end get two temporaries that
+    // fit, the same ones every time.
+    const std::string db = directory + std::string(250, 'L') + ".DB";
+    const std::string px = directory + std::string(250, 'L') + ".PX";
+    const std::string for_db = platform::temporary_path(db, ".p2i-new");
+    EXPECT_FALSE(platform::name_too_long(for_db));
+    EXPECT_EQ(for_db.substr(0, directory.size() + 200), db.substr(0, directory.size() + 200)) << "beside it";
+    EXPECT_EQ(for_db.substr(for_db.size() - 8), ".p2i-new");
+    EXPECT_NE(for_db, platform::temporary_path(px, ".p2i-new"));
+    EXPECT_EQ(for_db, platform::temporary_path(db, ".p2i-new"));
+
+    // Cyrillic takes two bytes a character in a UTF-8 file system, one in
+    // UTF-16: whichever it is, the result fits and is cut at a character.
+    const std::string cyrillic = directory + std::string(200, '\xC6');
+    const std::string cut = platform::temporary_path(cyrillic, ".~0.tmp");
+    EXPECT_FALSE(platform::name_too_long(cut));
+    EXPECT_EQ(platform::name_too_long(cyrillic + ".~0.tmp"), cut != cyrillic + ".~0.tmp");
+}
+
+TEST(PathLength, NamesAndPathsOverTheLimitsOfTheSystem) {
+    const std::string sep = testing_support::kSeparator;
+    EXPECT_FALSE(platform::name_too_long(sep + "a" + sep + std::string(255, 'n')));
+    EXPECT_TRUE(platform::name_too_long(sep + "a" + sep + std::string(256, 'n')));
+    EXPECT_TRUE(platform::name_too_long(std::string(256, 'd') + sep + "x"));
+    EXPECT_TRUE(platform::path_too_long(sep + std::string(256, 'n')));
+    std::string deep = sep;
+    while (deep.size() < 259) deep += "d" + sep;
+    deep.resize(259);
+#ifdef _WIN32
+    // The 259 characters that the A functions of other programs open.
+    EXPECT_FALSE(platform::path_too_long(deep));
+    EXPECT_TRUE(platform::path_too_long(deep + "x"));
+#else
+    EXPECT_FALSE(platform::path_too_long(deep + "x"));
+    while (deep.size() < 4096) deep += "d" + sep;
+    EXPECT_TRUE(platform::path_too_long(deep)) << "PATH_MAX";
+#endif
+}
+
 }  // namespace
 
 namespace {

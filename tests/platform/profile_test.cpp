@@ -319,6 +319,42 @@ TEST_F(ProfileFunctions, ASaveFailingPartWayThroughALargeFileLeavesTheOldOne) {
         << "no temporary file may be left behind";
 }
 
+// A file held open by another program as Windows sees it: a rename over it
+// is refused for sharing. (POSIX has no such refusal; the Windows tests hold
+// a real handle.)
+class HeldOpenFileSystem final : public platform::FileSystemWrapper {
+public:
+    explicit HeldOpenFileSystem(std::string held, bool sharing = true) : held_(std::move(held)), sharing_(sharing) {}
+    void rename(const std::string& from, const std::string& to) override {
+        if (to == held_) throw Exception("Cannot rename \"" + from + "\" to \"" + to + "\": in use");
+        target().rename(from, to);
+    }
+    bool replace_blocked_by_sharing(const std::string& path) override { return sharing_ && path == held_; }
+
+private:
+    std::string held_;
+    bool sharing_;
+};
+
+TEST_F(ProfileFunctions, AFileHeldOpenIsWrittenInPlace) {
+    write_bytes(file, "[s]\r\nk=1\r\n; a comment longer than what replaces it\r\n");
+    HeldOpenFileSystem held(file);
+    platform::ScopedFileSystem scoped(held);
+    EXPECT_TRUE(write_private_profile_string("s", nullptr, nullptr, file));
+    EXPECT_TRUE(write_private_profile_string("t", "k", "2", file));
+    EXPECT_EQ(read_bytes(file), "[t]\r\nk=2\r\n") << "the old, longer text is cut";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+        << "no temporary file may be left behind";
+}
+
+TEST_F(ProfileFunctions, OnlySharingMakesAFailedReplaceAWriteInPlace) {
+    write_bytes(file, "[s]\r\nk=1\r\n");
+    HeldOpenFileSystem refused(file, /*sharing=*/false);
+    platform::ScopedFileSystem scoped(refused);
+    EXPECT_FALSE(write_private_profile_string("s", "k", "2", file));
+    EXPECT_EQ(read_bytes(file), "[s]\r\nk=1\r\n");
+}
+
 TEST_F(ProfileFunctions, ReadOnlyFileIsNotReplaced) {
     if (running_as_root()) GTEST_SKIP() << "running as root: file permissions are not enforced";
     write_bytes(file, "[s]\nk=1\n");

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #ifdef _WIN32
@@ -29,6 +31,24 @@ using testing_support::kSeparator;
 using testing_support::TempDir;
 
 using testing_support::CurrentDirectoryGuard;
+using platform::OpenMode;
+
+#ifdef _WIN32
+// A kernel handle closed when the test leaves its scope.
+class win32_handle {
+public:
+    explicit win32_handle(HANDLE handle) : handle_(handle) {}
+    ~win32_handle() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    win32_handle(const win32_handle&) = delete;
+    win32_handle& operator=(const win32_handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+#endif
 
 // Both platforms.
 
@@ -102,10 +122,113 @@ TEST(FullPathWin32, ResolvesAgainstTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path(cp1251("Путь\\Файл.dat")), base + cp1251("\\Путь\\Файл.dat"));
 }
 
-TEST(FullPathWin32, ResultsLongerThan259CharactersAreRefused) {
-    const std::string fits = "C:\\" + std::string(256, 'n');
+TEST(FullPathWin32, ResultsOfAnyLengthAreNeverCut) {
+    const std::string fits = "C:\\" + std::string(200, 'n') + "\\" + std::string(56, 'n');
     EXPECT_EQ(platform::full_path(fits), fits);
-    EXPECT_EQ(platform::full_path(fits + "n"), "") << "a cut path would name another file";
+    EXPECT_EQ(platform::full_path(fits + "n"), fits + "n");
+    EXPECT_EQ(platform::full_path(fits + "/x/../y.db."), fits + "\\y.db");
+}
+
+// A directory whose path has `length` characters, made in the long form.
+std::string long_directory(const TempDir& dir, std::size_t length) {
+    std::string path = ansi(testing_support::utf8(dir.path()));
+    while (path.size() < length) {
+        const std::size_t left = length - path.size();
+        std::size_t name = std::min<std::size_t>(100, left - 1);
+        if (left - 1 - name == 1) --name;  // no room would be left for a name
+        path += "\\" + std::string(name, 'd');
+        const std::wstring wide = L"\\\\?\\" + std::wstring(path.begin(), path.end());
+        if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            ADD_FAILURE() << "cannot create " << path;
+    }
+    return path;
+}
+
+TEST(LongPathsWin32, FilesPastMaxPathOpenListRenameAndGo) {
+    TempDir dir;
+    auto& fs = platform::file_system();
+    for (const std::size_t length : {250u, 259u, 300u}) {
+        const std::string directory = long_directory(dir, length);
+        ASSERT_EQ(directory.size(), length);
+        const std::string table = directory + "\\PATHS.DB";  // 259, 268 and 309 characters
+        fs.open(table, OpenMode::create_new)->write_at(0, "x", 1);
+        EXPECT_EQ(fs.kind(table), platform::FileKind::file);
+        EXPECT_TRUE(platform::file_exists(table));
+        platform::write_file_atomically(directory + "\\PATHS.INI", "[s]\r\n");
+        EXPECT_EQ(platform::read_whole_file(directory + "\\PATHS.INI"), "[s]\r\n");
+        fs.rename(table, table + ".old");
+        std::vector<std::string> names = fs.list_directory(directory);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"PATHS.DB.old", "PATHS.INI"})) << "no temporary left";
+        fs.remove(table + ".old");
+        EXPECT_EQ(fs.kind(table + ".old"), platform::FileKind::missing);
+    }
+}
+
+TEST(LongPathsWin32, RelativePathsThatBecomeLongInTheCurrentDirectory) {
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    const std::string directory = long_directory(dir, 250);
+    ASSERT_TRUE(platform::set_current_directory(directory));
+    EXPECT_EQ(platform::current_directory(), directory);
+    const std::string name = std::string(30, 'r') + ".INI";
+    platform::write_file_atomically(name, "relative");
+    EXPECT_EQ(platform::read_whole_file(directory + "\\" + name), "relative");
+    EXPECT_EQ(platform::full_path(name), directory + "\\" + name);
+}
+
+TEST(ProfileWin32, AnIniHeldOpenSharingReadAndWriteIsWrittenInPlace) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("held.ini"));
+    std::ofstream(fs_path(dir.file("held.ini")), std::ios::binary) << "[Main]\r\nkeep=1\r\n[NAME]\r\nOLD=x\r\n";
+    {
+        // As many programs hold their INI files: reading and writing shared,
+        // deleting (and so renaming over) not.
+        const win32_handle held(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(platform::write_private_profile_string("NAME", nullptr, nullptr, path));
+        ASSERT_TRUE(platform::write_private_profile_string("NAME", "AB", "Accounts", path));
+        char value[32] = {};
+        EXPECT_EQ(GetPrivateProfileStringA("NAME", "AB", "", value, sizeof value, path.c_str()), 8u);
+        EXPECT_STREQ(value, "Accounts");
+    }
+    EXPECT_EQ(platform::read_whole_file(path), "[Main]\r\nkeep=1\r\n[NAME]\r\nAB=Accounts\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
+TEST(ProfileWin32, AnIniHeldOpenWithoutSharingWritesIsNotWritten) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("held.ini"));
+    std::ofstream(fs_path(dir.file("held.ini")), std::ios::binary) << "[s]\r\nk=1\r\n";
+    {
+        const win32_handle held(
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(platform::write_private_profile_string("s", "k", "2", path));
+        EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", path.c_str())) << "nor does Windows write it";
+    }
+    EXPECT_EQ(platform::read_whole_file(path), "[s]\r\nk=1\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
+TEST(ProfileWin32, UnicodeInisWeWriteReadBackThroughTheAnsiFunctions) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("unicode.ini"));
+    // "[Main]\r\nkeep=Ключ\r\n" in UTF-16LE and in UTF-8, each with its mark.
+    const std::string utf16 = std::string("\xFF\xFE[\0M\0a\0i\0n\0]\0\r\0\n\0k\0e\0e\0p\0=\0", 28) +
+                              std::string("\x1A\x04\x3B\x04\x4E\x04\x47\x04\r\0\n\0", 12);
+    const std::string utf8 = "\xEF\xBB\xBF[Main]\r\nkeep=\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87\r\n";
+    for (const std::string& bytes : {utf16, utf8}) {
+        std::ofstream(fs_path(dir.file("unicode.ini")), std::ios::binary) << bytes;
+        ASSERT_TRUE(platform::write_private_profile_string("NAME", "AB", cp1251("Счета").c_str(), path));
+        char value[32] = {};
+        EXPECT_EQ(GetPrivateProfileStringA("NAME", "AB", "", value, sizeof value, path.c_str()), 5u);
+        EXPECT_EQ(std::string(value), cp1251("Счета"));
+        EXPECT_EQ(GetPrivateProfileStringA("Main", "keep", "", value, sizeof value, path.c_str()), 4u);
+        EXPECT_EQ(std::string(value), cp1251("Ключ"));
+        EXPECT_EQ(platform::read_whole_file(path).substr(0, bytes.size()), bytes) << "mark and old lines kept";
+    }
 }
 
 TEST(ConsoleWin32, AnsiTextIsShownInTheOemCodePage) {

@@ -4,6 +4,11 @@
 //   ini_readback win32 FILE SECTION...   GetPrivateProfileStringA
 //   ini_readback ours FILE SECTION...    the INI store's accessor, TIniFile
 //   ini_readback write FILE              writes awkward values with TIniFile
+//   ini_readback hold FILE PROGRAM ARG...
+//                                        runs the program while FILE is held
+//                                        open as many programs hold their INI
+//                                        files (reading and writing shared,
+//                                        deleting not); exits with its code
 //
 // Both readers print every key of each section, in file order, as
 // "[SECTION] key=value" with the value in full; the two listings of one file
@@ -79,6 +84,27 @@ void write_awkward(const std::string& file) {
     ini.UpdateFile();
 }
 
+// Runs the command line while the file is held open; the program's exit code.
+int hold(const std::string& file, int argc, char* argv[]) {
+    const HANDLE held = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) throw Exception("cannot hold " + file);
+    std::string command;
+    for (int i = 0; i < argc; ++i) command += (i > 0 ? " \"" : "\"") + std::string(argv[i]) + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    DWORD code = 1;
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(held);
+    return static_cast<int>(code);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -88,6 +114,7 @@ int main(int argc, char* argv[]) {
             write_awkward(argv[2]);
             return 0;
         }
+        if (mode == "hold" && argc >= 4) return hold(argv[2], argc - 3, argv + 3);
         if ((mode == "win32" || mode == "ours") && argc >= 4) {
             for (int i = 3; i < argc; ++i) {
                 if (mode == "win32")
@@ -97,7 +124,8 @@ int main(int argc, char* argv[]) {
             }
             return 0;
         }
-        std::fputs("usage: ini_readback win32|ours FILE SECTION... | ini_readback write FILE\n", stderr);
+        std::fputs("usage: ini_readback win32|ours FILE SECTION... | ini_readback write FILE |"
+                   " ini_readback hold FILE PROGRAM ARG...\n", stderr);
         return 2;
     } catch (const Exception& e) {
         std::fprintf(stderr, "%s\n", e.Message().c_str());
