@@ -404,3 +404,25 @@ TEST(WriteStreamInPlace, AFailureOrACrashAtAnyFileOperationLeavesTheOldOrTheNewC
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RunTemporaryPath, EveryRunHasItsOwnAndEveryRunKnowsThemAllEvenForLongNames) {
+    const std::string directory = std::string("dir") + testing_support::kSeparator;
+    for (const std::string& name : {std::string("T.DB"), std::string(250, 'L') + ".DB"}) {
+        const std::string path = directory + name;
+        const std::string one = platform::run_temporary_path(path, ".p2i-journal");
+        const std::string two = platform::run_temporary_path(path, ".p2i-journal");
+        EXPECT_NE(one, two);
+        EXPECT_FALSE(platform::name_too_long(one)) << one;
+        for (const std::string& made : {one, two})
+            EXPECT_TRUE(platform::is_run_temporary(path, ".p2i-journal", made.substr(directory.size()))) << made;
+        // Not another file's, nor another kind of temporary.
+        const std::string other = directory + name.substr(0, name.size() - 2) + "PX";
+        EXPECT_FALSE(platform::is_run_temporary(other, ".p2i-journal", one.substr(directory.size())));
+        EXPECT_FALSE(platform::is_run_temporary(path, ".tmp", one.substr(directory.size())));
+        EXPECT_FALSE(platform::is_run_temporary(path, ".p2i-journal", name));
+    }
+}
+
+}  // namespace
