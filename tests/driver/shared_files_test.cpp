@@ -8,6 +8,7 @@
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/file_system.h"
+#include "platform/journal.h"
 #include "platform/text.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,6 +167,54 @@ TEST(SharedFiles, SeveralRunsAtOnceOnOneTableEndWithOneConsistentTable) {
     EXPECT_GT(succeeded, 0);
     std::cout << "[ runs    ] " << kTrials << " trials of " << kRuns << " runs at once on " << kRows
               << " rows: " << succeeded << " converted, " << refused << " refused as in use\n";
+}
+
+// A run killed at some moment of its work (each a different one): the
+// table is then exactly the old one or the upgraded one once opened, and
+// the next run converts it and leaves nothing behind.
+TEST(SharedFiles, ARunKilledAtAnyMomentLeavesTheOldTableOrTheNewOne) {
+    constexpr int kRows = 30000;
+    TempDir dir, logs;
+    const std::string db = dir.file("T.DB"), px = dir.file("T.PX");
+    make_table(db, kRows);
+    const std::string original_db = read_bytes(db), original_px = read_bytes(px);
+    std::vector<std::vector<std::string>> old_rows, new_rows;
+    {
+        engine::SessionPassword password(kPassword);
+        old_rows = engine_test::read_all(db);
+    }
+    new_rows = old_rows;
+    for (auto& row : new_rows) row.push_back("");
+    int old_seen = 0, new_seen = 0, interrupted = 0, number = 0;
+    for (const unsigned delay : {5u, 20u, 50u, 100u, 160u, 250u, 400u, 650u, 1000u}) {
+        testing_support::write_bytes(db, original_db);
+        testing_support::write_bytes(px, original_px);
+        fs::remove(dir.path() / "T.INI");
+        const Started run = start(dir.path(), "T.DB", logs.path(), number++);
+        ::usleep(delay * 1000);
+        ::kill(run.process, SIGKILL);
+        finish(run);
+        if (!platform::journals_of(platform::directory_part(db), "T.DB").empty()) ++interrupted;
+        {
+            engine::SessionPassword password(kPassword);
+            const auto rows = engine_test::read_all(db);  // puts back a change the kill interrupted
+            EXPECT_TRUE(rows == old_rows || rows == new_rows) << "killed after " << delay << " ms";
+            if (rows == old_rows) {
+                ++old_seen;
+                EXPECT_EQ(read_bytes(db), original_db) << "killed after " << delay << " ms";
+            } else {
+                ++new_seen;
+            }
+        }
+        engine_test::expect_index_matches(db, px);
+        const Started again = start(dir.path(), "T.DB", logs.path(), number++);
+        EXPECT_EQ(finish(again), 0) << read_bytes(again.err);
+        EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"T.DB", "T.INI", "T.PX"}))
+            << "killed after " << delay << " ms";
+        EXPECT_EQ(keys_of(read_bytes(dir.path() / "T.INI"), "NAME").size(), static_cast<std::size_t>(kRows));
+    }
+    std::cout << "[ kills   ] 9 runs killed: " << old_seen << " left the old table, " << new_seen
+              << " the upgraded one; " << interrupted << " left a journal to put back\n";
 }
 
 struct Identity {
