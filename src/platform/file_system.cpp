@@ -223,19 +223,36 @@ void write_stream_atomically(const std::string& path, const ContentProducer& pro
     }
     const std::string directory = directory_part(target);
     remove_dead_temporaries(target);
-    {
+    // Another save that looks for leftovers may take this one's temporary
+    // for one in the moment between its creation and its lock: it then
+    // holds the lock for a moment, or removes the file, so that the rename
+    // finds none. The save starts again with another temporary.
+    for (int attempt = 1;; ++attempt) {
         TemporaryFile temporary(run_temporary_path(target, kTemporarySuffix));
         // Locked for as long as it lives, so that no other save takes it for
         // a leftover; an update lock, so that it can be renamed while open.
-        auto file = fs.create_like(temporary.path(), info, Lock::update);
+        std::unique_ptr<File> file;
+        try {
+            file = fs.create_like(temporary.path(), info, Lock::update);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::in_use || attempt == 3) throw;
+            continue;
+        }
         std::uint64_t offset = 0;
         produce([&file, &offset](std::string_view piece) {
             file->write_at(offset, piece.data(), piece.size());
             offset += piece.size();
         });
         file->sync();
-        fs.rename(temporary.path(), target);
+        try {
+            fs.rename(temporary.path(), target);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::not_found || attempt == 3 || fs.kind(temporary.path()) != FileKind::missing)
+                throw;
+            continue;
+        }
         temporary.release();
+        break;
     }
     fs.sync_directory(folder_or_dot(directory));
 }

@@ -235,8 +235,9 @@ bool is_run_temporary(const std::string& path, std::string_view suffix, const st
 // let the new file have the old one's owner or group.
 void write_file_atomically(const std::string& path, const std::string& bytes);
 // The same for content produced piece by piece, so that it need not be held
-// whole in memory: `produce` is called once and hands every piece, in order,
-// to the sink it is given. An exception from `produce` or from a write leaves
+// whole in memory: `produce` hands every piece, in order, to the sink it is
+// given, each time it is called (once, or again when a save that another
+// run's disturbed starts over). An exception from `produce` or from a write leaves
 // the file as it was.
 using ContentSink = std::function<void(std::string_view)>;
 using ContentProducer = std::function<void(const ContentSink&)>;

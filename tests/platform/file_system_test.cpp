@@ -426,3 +426,35 @@ TEST(RunTemporaryPath, EveryRunHasItsOwnAndEveryRunKnowsThemAllEvenForLongNames)
 }
 
 }  // namespace
+
+namespace {
+
+#ifndef _WIN32
+// Another run that looks for leftovers may remove a temporary in the moment
+// between its creation and its lock: the save starts again and succeeds.
+TEST(WriteFileAtomically, ATemporaryAnotherRunTookForALeftoverIsMadeAgain) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("a.ini"));
+    std::ofstream(fs_path(dir.file("a.ini"))) << "old";
+    class Snatcher final : public platform::FileSystemWrapper {
+    public:
+        int created = 0;
+        std::unique_ptr<platform::File> create_like(const std::string& file, const platform::FileInfo& like,
+                                                    platform::Lock lock) override {
+            auto made = target().create_like(file, like, lock);
+            if (++created == 1) target().remove(file);
+            return made;
+        }
+    } snatcher;
+    {
+        platform::ScopedFileSystem installed(snatcher);
+        platform::write_file_atomically(path, "new");
+    }
+    EXPECT_EQ(snatcher.created, 2);
+    EXPECT_EQ(platform::read_whole_file(path), "new");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+#endif
+
+}  // namespace
