@@ -79,8 +79,13 @@ class NoSyncFileSystem : public platform::FileSystemWrapper {
     };
 
 public:
-    std::unique_ptr<platform::File> open(const std::string& p, platform::OpenMode m) override {
-        return std::make_unique<NoSyncFile>(target().open(p, m));
+    using platform::FileSystemWrapper::open;
+    std::unique_ptr<platform::File> open(const std::string& p, platform::OpenMode m, platform::Lock l) override {
+        return std::make_unique<NoSyncFile>(target().open(p, m, l));
+    }
+    std::unique_ptr<platform::File> create_like(const std::string& p, const platform::FileInfo& like,
+                                                platform::Lock l) override {
+        return std::make_unique<NoSyncFile>(target().create_like(p, like, l));
     }
     void sync_directory(const std::string&) override {}
 };

@@ -3,8 +3,11 @@
 #include "engine/bytes.h"
 #include "engine/primary_index.h"
 #include "engine/replace.h"
+#include "engine/table_guard.h"
+#include "engine/table_lock.h"
 #include "engine/values.h"
 #include "platform/exception.h"
+#include "platform/journal.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -14,8 +17,9 @@ namespace engine {
 
 Dataset::Dataset(const std::string& path, bool writable) : writable_(writable) {
     if (platform::file_system().kind(path) != platform::FileKind::file)
-        throw Exception("Table " + path + " does not exist");
-    recover_table_files(path);
+        throw Exception("Table " + path + " does not exist", ErrorKind::not_found);
+    // Under the table's shared lock (which puts back an interrupted change
+    // first) for as long as the dataset is open.
     file_ = std::make_unique<TableFile>(path, false);
     const TableHeader& h = file_->header();
     if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
@@ -238,39 +242,66 @@ void Dataset::check_can_write() {
     if (write_checked_) return;
     if (!writable_) throw Exception("Table " + path() + " is open read-only");
     check_table_changeable(path(), header());
-    // Reopen for writing; the header is read again from the same file.
-    std::unique_ptr<TableFile> reopened;
+    // The rows as read under the shared lock; the cursor moves into them.
+    load_all();
+    const std::string table_path = path();
+    const std::vector<std::uint8_t> seen = header().bytes;
+    // The shared lock goes before the exclusive one is asked for: two
+    // readers that both mean to write would otherwise wait for each other.
+    file_.reset();
     try {
-        reopened = std::make_unique<TableFile>(path(), true);
+        file_ = std::make_unique<TableFile>(table_path, true);
     } catch (const Exception& e) {
-        if (e.Message().find("damaged") != std::string::npos) throw;
-        throw Exception("Table " + path() + " cannot be changed (read-only?): " + e.Message());
+        // Back to reading what was read.
+        try {
+            file_ = std::make_unique<TableFile>(table_path, false);
+        } catch (const Exception&) {
+            writable_ = false;
+            throw e;
+        }
+        if (e.Kind() == ErrorKind::damaged || e.Kind() == ErrorKind::in_use || e.Kind() == ErrorKind::permission)
+            throw;
+        throw Exception("Table " + table_path + " cannot be changed (read-only?): " + e.Message(), e.Kind(),
+                        e.Reason());
     }
-    const std::uint32_t current_block = walker_ ? (eof_ ? 0 : walker_->number()) : 0;
-    if (walker_) {
-        // The walker refers to the old file object; restart it on the new one
-        // and find the same block again.
-        walker_ = std::make_unique<ChainWalker>(*reopened);
-        file_ = std::move(reopened);
-        const std::size_t row = row_;
-        bool found = false;
-        while (walker_->advance())
-            if (walker_->number() == current_block) {
-                found = true;
-                break;
-            }
-        row_ = row;
-        if (!found) eof_ = true;
-    } else {
-        file_ = std::move(reopened);
+    // Between the two locks another program may have changed the table:
+    // what was read then is out of date, and a change made from it would
+    // undo theirs.
+    if (file_->header().bytes != seen || !chain_matches_file()) {
+        loaded_ = false;
+        chain_.clear();
+        locate_index_ = LocateIndex{};
+        walker_ = std::make_unique<ChainWalker>(*file_);
+        eof_ = !walker_->advance();
+        row_ = 0;
+        load_all();
+        eof_ = chain_.empty();
+        block_index_ = 0;
+        // Back to the shared lock: nothing is to be written now.
+        file_.reset();
+        file_ = std::make_unique<TableFile>(table_path, false);
+        throw Exception("Table " + table_path +
+                            " was changed by another program while it was read; nothing was written, try again",
+                        ErrorKind::in_use);
     }
     write_checked_ = true;
-    // An index left behind by an interrupted post is brought up to date
-    // before anything else changes (only differing blocks are written).
-    if (header().keyed()) {
-        load_all();
-        write_index();
+    // An index out of step with the rows (written by another program, say)
+    // is brought up to date before anything else changes (only differing
+    // blocks are written).
+    if (header().keyed()) write_index();
+}
+
+bool Dataset::chain_matches_file() {
+    ChainWalker walker(*file_);
+    std::size_t i = 0;
+    while (walker.advance()) {
+        if (walker.info().count == 0) continue;
+        if (i >= chain_.size() || chain_[i].number != walker.number() ||
+            std::memcmp(chain_[i].bytes.data(), walker.block(), header().block_size) != 0)
+            return false;
+        ++i;
     }
+    return i == chain_.size();
 }
 
 void Dataset::edit() {
@@ -472,11 +503,12 @@ void Dataset::post() {
         freed_.clear();
         freed_numbers_.clear();
         locate_index_ = LocateIndex{};
-        index_file_.reset();
         try {
+            // The journal has put the old content back, or left it to be put
+            // back when the table is next locked.
             file_ = std::make_unique<TableFile>(path(), true);
-            index_loaded_ = false;  // read the .PX again: a failed write may have left it anywhere
-        index_file_.reset();
+            repair_after_failure();
+            index_loaded_ = false;  // read the .PX again
             loaded_ = false;
             chain_.clear();
             walker_ = std::make_unique<ChainWalker>(*file_);
@@ -501,6 +533,34 @@ void Dataset::post() {
     buffer_.clear();
 }
 
+// The blocks of a post are written in an order that keeps the forward
+// chain whole at every step; backward links and the header's row count and
+// last block may lag behind it. When a failure came between, they are
+// brought in line with the chain, so that the table reads consistently
+// again.
+void Dataset::repair_after_failure() {
+    TableHeader& h = file_->header();
+    ChainWalker walker(*file_, ChainWalker::Decryption::whole_blocks, false);
+    std::uint32_t last = 0;
+    bool changed = false;
+    while (walker.advance()) {
+        if (walker.info().previous != last) {
+            std::vector<std::uint8_t> block(walker.block(), walker.block() + h.block_size);
+            put_u16(block.data() + 2, last);
+            file_->write_block(walker.number(), block.data());
+            changed = true;
+        }
+        last = walker.number();
+    }
+    if (walker.rows() != h.records || last != h.last_block) {
+        h.records = static_cast<std::uint32_t>(walker.rows());
+        h.last_block = last;
+        file_->write_header();
+        changed = true;
+    }
+    if (changed) file_->file().sync();
+}
+
 void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {
     TableHeader& h = file_->header();
     std::uint64_t records = 0;
@@ -520,10 +580,28 @@ void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {
     }
     std::sort(to_write.begin(), to_write.end());
     to_write.erase(std::unique(to_write.begin(), to_write.end()), to_write.end());
-    // The order keeps the file readable after a failure at any write:
-    // blocks past the old end first (nothing links to them yet), then the
-    // header's block count, then the changed blocks that link to them, then
-    // the rest of the header, and last the blocks that left the chain.
+    h.records = static_cast<std::uint32_t>(records);
+    h.first_block = chain_.empty() ? 0 : chain_.front().number;
+    h.last_block = chain_.empty() ? 0 : chain_.back().number;
+    IndexPlan index;
+    if (h.keyed()) index = plan_index();
+
+    // Everything the post overwrites goes into the journal first: the
+    // blocks, the header, the blocks that left the chain and the index.
+    TableLock& lock = file_->lock();
+    const std::string& db = lock.name();
+    platform::Journal journal(lock.folder(), db, lock);
+    for (std::uint32_t number : to_write) journal.save(db, h.block_offset(number), h.block_size);
+    journal.save(db, 0, h.bytes.size());
+    for (std::uint32_t number : freed_numbers_) journal.save(db, h.block_offset(number), h.block_size);
+    if (h.keyed()) save_index(journal, index);
+    journal.begin();
+
+    // In an order that keeps the file readable after each write (though the
+    // journal restores it anyway): blocks past the old end first (nothing
+    // links to them yet), then the header's block count, then the changed
+    // blocks that link to them, then the rest of the header, and last the
+    // blocks that left the chain.
     auto write = [&](std::uint32_t number) {
         for (Block& b : chain_)
             if (b.number == number) file_->write_block(b.number, b.bytes.data());
@@ -539,26 +617,24 @@ void Dataset::write_changes(const std::vector<std::uint32_t>& dirty) {
     }
     for (std::uint32_t number : to_write)
         if (number <= old_blocks) write(number);
-    h.records = static_cast<std::uint32_t>(records);
-    h.first_block = chain_.empty() ? 0 : chain_.front().number;
-    h.last_block = chain_.empty() ? 0 : chain_.back().number;
     file_->write_header();
     for (std::size_t i = 0; i < freed_.size(); ++i) file_->write_block(freed_numbers_[i], freed_[i].data());
     freed_.clear();
     freed_numbers_.clear();
     file_->file().sync();
-
-    if (h.keyed()) write_index();
+    if (h.keyed()) apply_index(index);
+    journal.commit();
 }
 
-void Dataset::write_index() {
+Dataset::IndexPlan Dataset::plan_index() {
     const TableHeader& h = header();
-    auto& fs = platform::file_system();
+    IndexPlan plan;
     if (!index_loaded_) {
         index_path_ = companion_path(path(), "PX");
-        if (fs.kind(index_path_) == platform::FileKind::file) {
-            const std::string bytes = platform::read_whole_file(index_path_);
-            index_image_.assign(bytes.begin(), bytes.end());
+        index_image_.clear();
+        if (platform::File* px = file_->lock().file(index_path_)) {
+            index_image_.resize(static_cast<std::size_t>(px->size()));
+            index_image_.resize(px->read_at(0, index_image_.data(), index_image_.size()));
         }
         index_loaded_ = true;
     }
@@ -566,26 +642,62 @@ void Dataset::write_index() {
     entries.reserve(chain_.size());
     for (Block& b : chain_)
         entries.push_back({b.record(0, h.record_size), b.number, static_cast<std::uint32_t>(b.count)});
-    std::vector<std::uint8_t> index = build_primary_index(h, entries, index_image_);
-    const bool exists = !index_image_.empty();
-    if (!index_file_)
-        index_file_ = fs.open(index_path_, exists ? platform::OpenMode::read_write : platform::OpenMode::create);
-    platform::File* px = index_file_.get();
+    plan.image = build_primary_index(h, entries, index_image_);
+    plan.create = file_->lock().file(index_path_) == nullptr;
     // Only the blocks that differ from what the file holds are written.
-    const std::size_t unit = 1024;
-    bool changed = !exists;
-    for (std::size_t at = 0; at < index.size(); at += unit) {
-        const std::size_t n = std::min(unit, index.size() - at);
-        if (at + n <= index_image_.size() && std::memcmp(&index[at], &index_image_[at], n) == 0) continue;
-        px->write_at(at, &index[at], n);
+    for (std::size_t at = 0; at < plan.image.size(); at += kIndexUnit) {
+        const std::size_t n = std::min(kIndexUnit, plan.image.size() - at);
+        if (!plan.create && at + n <= index_image_.size() &&
+            std::memcmp(&plan.image[at], &index_image_[at], n) == 0)
+            continue;
+        plan.units.push_back(at);
+    }
+    return plan;
+}
+
+void Dataset::save_index(platform::Journal& journal, const IndexPlan& plan) {
+    const std::string name = TableLock::name_of(index_path_);
+    if (plan.create) {
+        journal.save(name, 0, 0);
+        return;
+    }
+    for (const std::size_t at : plan.units) journal.save(name, at, kIndexUnit);
+    if (plan.image.size() < index_image_.size())
+        journal.save(name, plan.image.size(), index_image_.size() - plan.image.size());
+}
+
+void Dataset::apply_index(IndexPlan& plan) {
+    platform::File* px = file_->lock().file(index_path_);
+    if (px == nullptr) px = &file_->lock().create_file(index_path_);
+    bool changed = plan.create;
+    for (const std::size_t at : plan.units) {
+        px->write_at(at, &plan.image[at], std::min(kIndexUnit, plan.image.size() - at));
         changed = true;
     }
-    if (index.size() < index_image_.size()) {
-        px->truncate(index.size());
+    if (plan.image.size() < index_image_.size()) {
+        px->truncate(plan.image.size());
         changed = true;
     }
     if (changed) px->sync();
-    index_image_ = std::move(index);
+    if (plan.create) {
+        const std::string& folder = file_->lock().folder();
+        platform::file_system().sync_directory(folder.empty() ? "." : folder);
+    }
+    index_image_ = std::move(plan.image);
+}
+
+void Dataset::write_index() {
+    IndexPlan plan = plan_index();
+    if (!plan.create && plan.units.empty() && plan.image.size() == index_image_.size()) {
+        index_image_ = std::move(plan.image);
+        return;
+    }
+    TableLock& lock = file_->lock();
+    platform::Journal journal(lock.folder(), lock.name(), lock);
+    save_index(journal, plan);
+    journal.begin();
+    apply_index(plan);
+    journal.commit();
 }
 
 }  // namespace engine

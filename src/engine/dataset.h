@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class Journal;
+}
+
 namespace engine {
 
 class Dataset {
@@ -62,9 +66,22 @@ private:
     void check_can_write();
     std::size_t insert_position(const std::uint8_t* record, std::size_t& block, std::size_t& row);
     void write_changes(const std::vector<std::uint32_t>& dirty);
+    void repair_after_failure();
     std::uint32_t new_block();
     void fold_table_init();
-    void write_index();  // rebuilds the .PX from the chain, writing what changed
+    // The .PX rebuilt from the chain: its image and the units that differ
+    // from what the file holds.
+    struct IndexPlan {
+        std::vector<std::uint8_t> image;
+        std::vector<std::size_t> units;  // offsets of kIndexUnit-byte pieces to write
+        bool create = false;             // the .PX does not exist yet
+    };
+    static constexpr std::size_t kIndexUnit = 1024;
+    IndexPlan plan_index();
+    void save_index(platform::Journal& journal, const IndexPlan& plan);
+    void apply_index(IndexPlan& plan);
+    void write_index();  // rebuilds the .PX from the chain, writing what changed, under a journal
+    bool chain_matches_file();  // the loaded chain is what the file holds
 
     std::unique_ptr<TableFile> file_;
     bool writable_;
@@ -104,8 +121,7 @@ private:
     std::vector<std::vector<std::uint8_t>> freed_;  // blocks that left the chain, written last
     std::vector<std::uint32_t> freed_numbers_;
     std::string index_path_;
-    std::unique_ptr<platform::File> index_file_;  // the .PX, open once the table is changed
-    std::vector<std::uint8_t> index_image_;  // the .PX as last read or written
+    std::vector<std::uint8_t> index_image_;  // the .PX as last read or written (the table's lock holds it open)
 };
 
 }  // namespace engine

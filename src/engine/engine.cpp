@@ -352,7 +352,8 @@ void create_table(const std::string& path, const TableSpec& definition) {
         const TableHeader h = parse_table_header(path, files[0].bytes, files[0].bytes.size());
         files.push_back({companion_path(path, "PX"), build_primary_index(h, {}, {})});
     }
-    recover_table_files(path);
+    // Under the table's exclusive lock, which puts back an interrupted
+    // change first.
     replace_table_files(path, files);
 }
 

@@ -6,10 +6,18 @@
 // statements, and a table dataset.
 //
 // Every failure is an Exception whose message names the file and what is
-// wrong. All file access goes through platform::file_system(), so tests can
+// wrong, and whose kind says what it was (damaged, in use, permission...).
+// All file access goes through platform::file_system(), so tests can
 // inject faults. Texts are handed over as the table's language driver has
 // them (language_driver.h): unchanged for ANSI drivers, converted between
 // the DOS code page and its Windows partner for OEM drivers.
+//
+// Tables are shared with other programs and other runs: an open dataset
+// holds the table's shared lock, a change its exclusive one, and every
+// change is written in place under a rollback journal, so the files keep
+// their inode, links, owner and mode, and a crash at any moment leaves the
+// old table or the new one (table_lock.h, replace.cpp,
+// platform/journal.cpp).
 
 #include <cstdint>
 #include <memory>
@@ -145,6 +153,9 @@ public:
     bool locate(const std::string& column, const std::string& key, bool ignore_case,
                 bool whole_value);
 
+    // The first of these on an open table takes its exclusive lock; they
+    // throw (in use) when another program holds the table, or changed it
+    // since this dataset read it.
     void edit();    // starts editing the current row
     void insert();  // starts a new, blank row
     void cancel();  // drops an unposted edit or insert

@@ -36,7 +36,9 @@ constexpr std::uint8_t kPrimaryIndex = 1;
 constexpr std::uint8_t kUnkeyedTable = 2;
 
 constexpr std::size_t kBlockHeaderSize = 6;
-constexpr std::uint32_t kLevel4Encryption = 0xFF00FF00;  // encryption 1 of level 4+ encrypted tables
+// Encryption 1 (0x25) of every level 4+ table, encrypted or not (seen in
+// tables the old engine wrote); the checksum is then at 0x5C.
+constexpr std::uint32_t kLevel4Encryption = 0xFF00FF00;
 
 // Header offsets used by more than one place.
 namespace offset {
@@ -104,6 +106,9 @@ struct TableHeader {
     std::string table_name;           // as stored in the header
     std::string sort_order_id;        // level 4+ only; empty when none can be read
     std::vector<FieldDef> fields;
+    std::size_t names_end = 0;        // the offset right after the last field name
+    std::vector<std::uint16_t> field_ids;  // level 4+: the persistent ID of each field
+    std::uint32_t high_field_id = 0;  // level 4+: the word at 0x64
 
     bool keyed() const { return file_type == kKeyedTable; }
     bool encrypted() const { return checksum != 0; }
@@ -139,13 +144,17 @@ struct HeaderLayout {
     std::uint32_t checksum = 0;
     std::string table_name;
     std::uint32_t auto_increment = 0;
-    // When not empty: the fixed part of an existing header whose unknown
-    // bytes are kept (0x00..0x57, and 0x58..0x77 for level 4+).
-    std::vector<std::uint8_t> fixed_template;
-    std::size_t minimum_header_size = 0;  // the header grows, never shrinks below this
 };
 
-// Builds an empty table's header (no records, no blocks).
+// Builds a new, empty table's header (no records, no blocks).
 std::vector<std::uint8_t> build_table_header(const HeaderLayout& layout);
+
+// The header of table `old` with the `added` fields (type, size_code and
+// name) after its own, in blocks of `block_size` bytes, with no rows and no
+// blocks yet; everything else as `old` has it (the table in format.cpp says
+// what changes). Throws Exception, before anything is written, when the old
+// header is not laid out as the old engine lays it out.
+std::vector<std::uint8_t> header_with_added_fields(const TableHeader& old, const std::vector<FieldDef>& added,
+                                                   std::size_t block_size);
 
 }  // namespace engine

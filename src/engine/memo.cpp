@@ -19,13 +19,13 @@ constexpr std::uint8_t kSubAllocated = 3;
 MemoFile::MemoFile(std::string path, std::uint32_t checksum)
     : path_(std::move(path)), checksum_(checksum) {
     if (platform::file_system().kind(path_) != platform::FileKind::file)
-        throw Exception("Memo file " + path_ + " is missing");
+        throw Exception("Memo file " + path_ + " is missing", ErrorKind::not_found);
     file_ = platform::file_system().open(path_, platform::OpenMode::read);
     size_ = file_->size();
 }
 
 void MemoFile::damaged(const std::string& what) const {
-    throw Exception("Memo file " + path_ + " is damaged: " + what);
+    throw Exception("Memo file " + path_ + " is damaged: " + what, ErrorKind::damaged);
 }
 
 std::string MemoFile::read_bytes(std::uint64_t offset, std::size_t size) {

@@ -2,7 +2,8 @@
 // The .PX primary index of a keyed table: one entry per data block (its
 // first key, its number, its record count), in as many levels as the
 // entries need, each upper level holding the first key of every block
-// below it and the sum of its counts.
+// below it and the sum of its counts; laid out as the old engine lays out
+// an index it rebuilds (primary_index.cpp).
 
 #include "engine/format.h"
 

@@ -1,71 +1,58 @@
-// The replacement protocol. The table's files are T.DB and, for keyed
-// tables, T.PX; the memo file is never replaced (blob pointers keep their
-// place). For each file F:
+// Replacing the content of a table's files (.DB and companions) as one
+// change, in place: the files keep their inode, owner, group, mode and
+// links, and the path a symbolic link points to. The change runs under the
+// table's exclusive lock (table_lock.h) and a rollback journal beside the
+// table (platform/journal.cpp describes the protocol and its crash cases):
 //
-//   1. Write the new content to "F.p2i-new", flush it, give it the
-//      permissions of F.
-//   2. Flush the directory. Until now nothing of the table has changed, and
-//      a crash leaves only "*.p2i-new" files, which recovery removes.
-//   3. Write the commit record "T.DB.p2i-commit" naming every F, ending in
-//      the line "end"; flush it and the directory. From the moment it is
-//      complete on disk, the new files are complete too (step 1), and
-//      recovery finishes the replacement instead of undoing it.
-//   4. Rename every "F.p2i-new" over F (the .DB first: it alone holds the
-//      rows), flush the directory.
-//   5. Remove the commit record, flush the directory.
+//   1. Every file is opened under the lock before anything is written, so
+//      that a file that another program holds, or that may not be written,
+//      refuses the change with nothing changed.
+//   2. The journal saves the parts of each file that differ from its new
+//      content (in blocks of 4 KiB) and the part past its new end, and
+//      records the files that do not exist yet; it is flushed with its
+//      folder.
+//   3. The differing blocks are written, each file cut to its new length
+//      and flushed; new files are created with the table's owner and mode.
+//   4. The journal goes: the change is final.
 //
-// Recovery (before every open and change): with a complete commit record,
-// rename each "F.p2i-new" that still exists over F, then remove the record;
-// with none (or a torn one), remove the record and every "F.p2i-new". The
-// renames are atomic, so F is always a complete old or new file; the names
-// of the leftovers never match a table's file, so they cannot shadow it.
-// Where F's name is too long for a suffix, platform::temporary_path cuts it
-// and adds a hash of the whole name; the result is the same on every run.
+// A failure in 3 or 4 puts the old content back at once; a crash leaves
+// the journal, and whoever locks the table next puts it back. Nothing but
+// the journal is ever created beside the table, and it is named for this
+// run alone.
 
 #include "engine/replace.h"
 
 #include "engine/format.h"
 #include "engine/table_file.h"
+#include "engine/table_lock.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "platform/journal.h"
 
-#include <sstream>
+#include <algorithm>
+#include <cstring>
 
 namespace engine {
 namespace {
 
-const char* const kNewSuffix = ".p2i-new";
-const char* const kCommitSuffix = ".p2i-commit";
+constexpr std::size_t kBlock = 4096;
 
-// "F.p2i-new", or a shorter name when F's is too long for the suffix.
-std::string new_path(const std::string& target) { return platform::temporary_path(target, kNewSuffix); }
-std::string commit_path(const std::string& table_path) {
-    return platform::temporary_path(table_path, kCommitSuffix);
-}
-
-std::vector<std::string> read_commit_record(const std::string& path) {
-    std::vector<std::string> targets;
-    std::string content;
-    try {
-        content = platform::read_whole_file(path);
-    } catch (const Exception&) {
-        return {};
+// The blocks of the file that the new content changes, as [offset, end).
+std::vector<std::pair<std::uint64_t, std::uint64_t>> changed_blocks(platform::File& file,
+                                                                    const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks;
+    const std::uint64_t old_size = file.size();
+    std::vector<std::uint8_t> old(kBlock);
+    for (std::uint64_t at = 0; at < bytes.size(); at += kBlock) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, bytes.size() - at));
+        const std::size_t got = at < old_size ? file.read_at(at, old.data(), n) : 0;
+        if (got == n && std::memcmp(old.data(), bytes.data() + at, n) == 0) continue;
+        if (!blocks.empty() && blocks.back().second == at)
+            blocks.back().second = at + n;
+        else
+            blocks.emplace_back(at, at + n);
     }
-    std::istringstream lines(content);
-    std::string line;
-    bool complete = false;
-    while (std::getline(lines, line)) {
-        if (line == "end") {
-            complete = true;
-            break;
-        }
-        targets.push_back(line);
-    }
-    return complete ? targets : std::vector<std::string>{};
-}
-
-void sync_directory_of(const std::string& path) {
-    platform::file_system().sync_directory(directory_of(path).empty() ? "." : directory_of(path));
+    return blocks;
 }
 
 }  // namespace
@@ -76,100 +63,46 @@ std::string directory_of(const std::string& path) {
 }
 
 void replace_table_files(const std::string& table_path, const std::vector<NewFile>& files) {
-    auto& fs = platform::file_system();
-    const std::string commit = commit_path(table_path);
-    for (const NewFile& f : files) {
-        const std::string temporary = new_path(f.target);
-        fs.remove(temporary);
-        {
-            auto out = fs.open(temporary, platform::OpenMode::create_new);
-            out->write_at(0, f.bytes.data(), f.bytes.size());
-            out->sync();
-        }
-        if (fs.kind(f.target) == platform::FileKind::file) fs.copy_permissions(f.target, temporary);
-    }
-    sync_directory_of(table_path);
+    // The caller's lock when it holds one (it read the old content under it).
+    const std::shared_ptr<TableLock> lock = TableLock::acquire(table_path, TableLock::Access::change);
+    std::vector<platform::File*> open;
+    for (const NewFile& f : files) open.push_back(lock->file(f.target));
 
-    std::string record;
-    for (const NewFile& f : files) record += f.target + "\n";
-    record += "end\n";
-    {
-        fs.remove(commit);
-        auto out = fs.open(commit, platform::OpenMode::create_new);
-        out->write_at(0, record.data(), record.size());
+    std::vector<std::vector<std::pair<std::uint64_t, std::uint64_t>>> blocks(files.size());
+    platform::Journal journal(lock->folder(), lock->name(), *lock);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string name = TableLock::name_of(files[i].target);
+        if (open[i] == nullptr) {
+            journal.save(name, 0, 0);  // recorded as missing: a roll-back removes it
+            blocks[i].emplace_back(0, files[i].bytes.size());
+            continue;
+        }
+        blocks[i] = changed_blocks(*open[i], files[i].bytes);
+        for (const auto& [begin, end] : blocks[i]) journal.save(name, begin, end - begin);
+        const std::uint64_t old_size = open[i]->size();
+        if (old_size > files[i].bytes.size()) journal.save(name, files[i].bytes.size(), old_size - files[i].bytes.size());
+    }
+    journal.begin();
+
+    bool created = false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        platform::File* out = open[i];
+        if (out == nullptr) {
+            out = &lock->create_file(files[i].target);
+            created = true;
+        }
+        for (const auto& [begin, end] : blocks[i])
+            out->write_at(begin, files[i].bytes.data() + begin, static_cast<std::size_t>(end - begin));
+        if (out->size() != files[i].bytes.size()) out->truncate(files[i].bytes.size());
         out->sync();
     }
-    sync_directory_of(table_path);
-
-    for (const NewFile& f : files) fs.rename(new_path(f.target), f.target);
-    sync_directory_of(table_path);
-    fs.remove(commit);
-    sync_directory_of(table_path);
+    if (created) platform::file_system().sync_directory(lock->folder().empty() ? "." : lock->folder());
+    journal.commit();
 }
 
 void recover_table_files(const std::string& table_path) {
-    auto& fs = platform::file_system();
-    const std::string commit = commit_path(table_path);
-    if (fs.kind(commit) == platform::FileKind::file) {
-        const std::vector<std::string> targets = read_commit_record(commit);
-        for (const std::string& target : targets)
-            if (fs.kind(new_path(target)) == platform::FileKind::file) fs.rename(new_path(target), target);
-        if (!targets.empty()) sync_directory_of(table_path);
-        fs.remove(commit);
-        sync_directory_of(table_path);
-    }
-    // Leftovers of a replacement that never committed.
-    for (const std::string& target : {table_path, companion_path(table_path, "PX")})
-        if (fs.kind(new_path(target)) != platform::FileKind::missing) fs.remove(new_path(target));
-}
-
-}  // namespace engine
-
-namespace engine {
-namespace {
-
-bool is_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-std::string upper_ascii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return text;
-}
-
-// "X01", "Y0F", "XG0", "YG3"...
-bool is_secondary_index_extension(const std::string& extension) {
-    if (extension.size() != 3) return false;
-    const char kind = extension[0];
-    if (kind != 'X' && kind != 'Y') return false;
-    if (extension[1] == 'G') return is_hex(extension[2]);
-    return is_hex(extension[1]) && is_hex(extension[2]);
-}
-
-}  // namespace
-
-void check_table_changeable(const std::string& table_path, const TableHeader& header) {
-    auto& fs = platform::file_system();
-    const std::string lock = companion_path(table_path, "LCK");
-    if (fs.kind(lock) != platform::FileKind::missing)
-        throw Exception("Table " + table_path + " is in use by another program (" + lock +
-                        " exists)");
-    if (header.bytes.size() > offset::kWriteProtected && header.bytes[offset::kWriteProtected] != 0)
-        throw Exception("Table " + table_path + " is write-protected");
-
-    const std::string directory = directory_of(table_path);
-    std::string stem = table_path.substr(directory.size());
-    const std::size_t dot = stem.rfind('.');
-    if (dot != std::string::npos) stem.resize(dot);
-    stem = upper_ascii(stem);
-    for (const std::string& name : fs.list_directory(directory.empty() ? "." : directory)) {
-        const std::size_t name_dot = name.rfind('.');
-        if (name_dot == std::string::npos || upper_ascii(name.substr(0, name_dot)) != stem) continue;
-        if (is_secondary_index_extension(upper_ascii(name.substr(name_dot + 1))))
-            throw Exception("Table " + table_path + " has secondary indexes (" + name +
-                            "), which this program cannot keep up to date");
-    }
+    if (platform::file_system().kind(table_path) != platform::FileKind::file) return;
+    TableLock::acquire(table_path, TableLock::Access::change);
 }
 
 }  // namespace engine

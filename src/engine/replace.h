@@ -1,6 +1,7 @@
 #pragma once
 // Putting new versions of a table's files (.DB, .PX) in place so that a
-// crash at any moment leaves either the old table or the new one.
+// crash at any moment leaves either the old table or the new one, and the
+// files stay what they are (inode, links, owner, mode).
 
 #include <cstdint>
 #include <string>
@@ -13,26 +14,16 @@ struct NewFile {
     std::vector<std::uint8_t> bytes;  // its complete new content
 };
 
-// Replaces the files as one step (see the protocol in replace.cpp).
+// Replaces the files' content as one step (see the protocol in
+// replace.cpp), under the table's exclusive lock: the caller's when it holds
+// one. Every target lies in the table's folder.
 void replace_table_files(const std::string& table_path, const std::vector<NewFile>& files);
 
-// Completes or undoes a replacement that a crash interrupted; a no-op when
-// there is none. Called before a table is opened or changed.
+// Puts back the old content of a change that a crash interrupted; a no-op
+// when there is none. Locking the table does the same (table_lock.h).
 void recover_table_files(const std::string& table_path);
 
 // The directory part of a path ("" when it has none).
 std::string directory_of(const std::string& path);
-
-}  // namespace engine
-
-namespace engine {
-
-struct TableHeader;
-
-// Refuses, with an Exception and nothing changed, to change a table that
-// another program has open (its own .LCK file exists), that has secondary
-// indexes (.Xnn/.Ynn, which would go out of date) or that is marked
-// write-protected.
-void check_table_changeable(const std::string& table_path, const TableHeader& header);
 
 }  // namespace engine

@@ -7,7 +7,10 @@
 #include "engine/primary_index.h"
 #include "engine/replace.h"
 #include "engine/table_file.h"
+#include "engine/table_guard.h"
+#include "engine/validity_file.h"
 #include "platform/exception.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 #include <cstring>
@@ -15,23 +18,16 @@
 namespace engine {
 namespace {
 
-// Opens a table for a rewrite: recovers an interrupted one, checks the
-// password and that the table may be changed at all.
+// Opens a table for a rewrite under its exclusive lock, which the rewrite
+// holds until the new content is in place (locking recovers an interrupted
+// change); checks the password and that the table may be changed at all.
 std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     if (platform::file_system().kind(path) != platform::FileKind::file)
-        throw Exception("Table " + path + " does not exist");
-    recover_table_files(path);
-    // Opening for writing proves the table file is not read-only; the
-    // directory is proven writable when the new files are created.
-    std::unique_ptr<TableFile> file;
-    try {
-        file = std::make_unique<TableFile>(path, true);
-    } catch (const Exception& e) {
-        if (platform::file_system().kind(path) == platform::FileKind::file &&
-            e.Message().find("damaged") == std::string::npos)
-            throw Exception("Table " + path + " cannot be changed (read-only?): " + e.Message());
-        throw;
-    }
+        throw Exception("Table " + path + " does not exist", ErrorKind::not_found);
+    // Opening for writing proves the table file is not read-only (the lock
+    // says so); the folder is proven writable when the journal is created,
+    // before anything is written.
+    std::unique_ptr<TableFile> file = std::make_unique<TableFile>(path, true);
     const TableHeader& h = file->header();
     if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
         throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
@@ -39,12 +35,41 @@ std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     return file;
 }
 
-std::vector<std::uint8_t> previous_index_header(const std::string& px_path) {
-    if (platform::file_system().kind(px_path) != platform::FileKind::file) return {};
-    auto px = platform::file_system().open(px_path, platform::OpenMode::read);
-    std::vector<std::uint8_t> bytes(0x58, 0);
+// The header of the current .PX (empty when there is none): what of it the
+// new index keeps. Read through the table's lock, which holds the .PX open
+// for the rewrite.
+std::vector<std::uint8_t> previous_index_header(TableFile& table, const std::string& px_path) {
+    platform::File* px = table.lock().file(px_path);
+    if (px == nullptr) return {};
+    std::vector<std::uint8_t> bytes(0x800, 0);
     bytes.resize(px->read_at(0, bytes.data(), bytes.size()));
     return bytes;
+}
+
+std::vector<std::uint8_t> whole_file(const std::string& path) {
+    const std::string text = platform::read_whole_file(path);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// Proves, before anything is written, that every existing file the rewrite
+// replaces opens for writing, so that a read-only table or companion is
+// refused with nothing changed. (A read-only folder is refused by the
+// replacement's first step, which creates a file there before any file of
+// the table changes.)
+void check_writable(TableFile& table, const std::string& table_path, const std::vector<NewFile>& files) {
+    // Every file opens under the table's exclusive lock, for reading and
+    // writing, before anything is written; the replacement goes on through
+    // the same handles.
+    for (const NewFile& f : files) {
+        try {
+            table.lock().file(f.target);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::permission) throw;
+            throw Exception("Table " + table_path + " cannot be changed: " + f.target +
+                                " cannot be written (read-only?): " + e.Message(),
+                            e.Kind(), e.Reason());
+        }
+    }
 }
 
 }  // namespace
@@ -61,33 +86,29 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
             throw Exception("Table " + path + " already has a column " + column);
     const std::string name = driver.write(column, "The name of the new column " + column + " of table " + path);
 
-    HeaderLayout layout;
-    layout.file_type = old.file_type;
-    layout.version = old.version;
-    layout.key_fields = old.key_fields;
-    layout.fields = old.fields;
     FieldDef added;
     added.type = kAlpha;
     added.size_code = static_cast<std::uint8_t>(width);
     added.name = name;
-    layout.fields.push_back(added);
-    layout.code_page = old.code_page;
-    layout.sort_order = old.sort_order;
-    layout.sort_order_id = old.sort_order_id;
-    layout.checksum = old.checksum;
-    layout.table_name = old.table_name;
-    layout.auto_increment = old.auto_increment;
-    layout.fixed_template = old.bytes;
-    layout.minimum_header_size = old.header_size;
     const std::size_t record_size = old.record_size + static_cast<std::size_t>(width);
-    layout.block_size = old.block_size;
-    while (layout.block_size - kBlockHeaderSize < record_size) layout.block_size += 1024;
-    if (layout.block_size > 32 * 1024) throw Exception("The record of table " + path + " would be too large");
+    std::size_t block_size = old.block_size;
+    while (block_size - kBlockHeaderSize < record_size) block_size += 1024;
+    if (block_size > 32 * 1024) throw Exception("The record of table " + path + " would be too large");
 
-    std::vector<std::uint8_t> header_bytes = build_table_header(layout);
+    std::vector<std::uint8_t> header_bytes = header_with_added_fields(old, {added}, block_size);
     TableHeader fresh = parse_table_header(path, header_bytes, header_bytes.size());
 
-    // Copy the rows in chain order into packed blocks.
+    // A .VAL is brought in step before the rows are copied: one that cannot
+    // be stops the restructure with nothing changed.
+    std::vector<NewFile> companions;
+    const std::string val_path = companion_path(path, "VAL");
+    if (platform::file_system().kind(val_path) != platform::FileKind::missing)
+        companions.push_back({val_path, validity_file_for(val_path, whole_file(val_path), old, fresh)});
+
+    // Copy the rows in chain order into packed blocks (the old engine packs
+    // the blocks of a table it restructures: seen in such tables). The walk
+    // refuses a chain that does not hold the rows its header counts, before
+    // anything is written.
     const std::size_t per_block = fresh.records_per_block();
     std::vector<std::uint8_t> out = header_bytes;
     out.reserve(header_bytes.size() +
@@ -129,19 +150,21 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
     std::memcpy(out.data(), fresh.bytes.data(), fresh.bytes.size());
 
     std::vector<NewFile> files;
+    files.push_back(NewFile{path, {}});
     if (fresh.keyed()) {
         std::vector<IndexEntry> entries;
         for (std::uint32_t b = 1; b <= blocks; ++b)
             entries.push_back({block_at(b) + kBlockHeaderSize, b,
                                static_cast<std::uint32_t>(b < blocks ? per_block : in_block)});
         const std::string px_path = companion_path(path, "PX");
-        files.push_back({px_path, build_primary_index(fresh, entries, previous_index_header(px_path))});
+        files.push_back({px_path, build_primary_index(fresh, entries, previous_index_header(*file, px_path))});
     }
+    for (NewFile& f : companions) files.push_back(std::move(f));
     if (fresh.encrypted())
         for (std::uint32_t b = 1; b <= blocks; ++b)
             cipher::encrypt_block(block_at(b), fresh.block_size, fresh.checksum, b);
-    files.insert(files.begin(), NewFile{path, std::move(out)});
-    file.reset();
+    files.front().bytes = std::move(out);
+    check_writable(*file, path, files);
     replace_table_files(path, files);
 }
 
@@ -158,9 +181,9 @@ void empty_table_file(const std::string& path) {
     files.push_back({path, h.bytes});
     if (h.keyed()) {
         const std::string px_path = companion_path(path, "PX");
-        files.push_back({px_path, build_primary_index(h, {}, previous_index_header(px_path))});
+        files.push_back({px_path, build_primary_index(h, {}, previous_index_header(*file, px_path))});
     }
-    file.reset();
+    check_writable(*file, path, files);
     replace_table_files(path, files);
 }
 

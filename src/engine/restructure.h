@@ -10,8 +10,11 @@ namespace engine {
 
 // Appends an alpha column of `width` characters, empty in every row. The
 // table keeps its level, block size (larger only when the record no longer
-// fits), code page, sort order, password, name, key and row order; the
-// .PX is rebuilt, the .MB kept.
+// fits), code page, sort order, password, name, key, row order and every
+// header byte adding a field does not change (format.cpp); the .PX is
+// rebuilt, a .VAL kept in step, the .MB kept. Refuses, with nothing
+// changed, a table that is damaged, in use or read-only, and one whose
+// companions cannot be kept in step or written.
 void add_alpha_column(const std::string& path, const std::string& column, int width);
 
 // Empties the table to its bare header.

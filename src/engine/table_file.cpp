@@ -40,7 +40,8 @@ BlockInfo parse_block(const TableHeader& header, const std::uint8_t* block, std:
     if (static_cast<std::size_t>(added) % header.record_size != 0 ||
         static_cast<std::size_t>(added) / header.record_size + 1 > header.records_per_block())
         throw Exception("Table " + header.file + " is damaged: block " + std::to_string(number) +
-                        " claims more records than it can hold");
+                            " claims more records than it can hold",
+                        ErrorKind::damaged);
     info.count = static_cast<std::size_t>(added) / header.record_size + 1;
     return info;
 }
@@ -53,17 +54,19 @@ void store_block_info(const TableHeader& header, std::uint8_t* block, const Bloc
 }
 
 TableFile::TableFile(const std::string& path, bool writable)
-    : file_(platform::file_system().open(
-          path, writable ? platform::OpenMode::read_write : platform::OpenMode::read)) {
+    : lock_(TableLock::acquire(path, writable ? TableLock::Access::change : TableLock::Access::read)),
+      file_(lock_->table()) {
+    if (file_ == nullptr) throw Exception("Table " + path + " does not exist", ErrorKind::not_found);
     const std::uint64_t size = file_->size();
-    header_ = parse_table_header(path, read_header_bytes(*file_, size), size);
+    header_ = parse_table_header(lock_->path(), read_header_bytes(*file_, size), size);
 }
 
 void TableFile::read_stored_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer) {
     const std::size_t bytes = static_cast<std::size_t>(count) * header_.block_size;
     if (file_->read_at(header_.block_offset(first), buffer, bytes) != bytes)
         throw Exception("Table " + path() + " is truncated: block " + std::to_string(first) +
-                        " cannot be read");
+                            " cannot be read",
+                        ErrorKind::damaged);
 }
 
 void TableFile::read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer) {
@@ -89,22 +92,43 @@ void TableFile::write_header() {
     file_->write_at(0, header_.bytes.data(), header_.bytes.size());
 }
 
-ChainWalker::ChainWalker(TableFile& file, Decryption decryption)
-    : file_(file), visited_(file.header().file_blocks + 1, false), next_(file.header().first_block) {
+ChainWalker::ChainWalker(TableFile& file, Decryption decryption, bool strict)
+    : file_(file),
+      visited_(file.header().file_blocks + 1, false),
+      next_(file.header().first_block),
+      strict_(strict) {
     if (decryption == Decryption::on_demand && file.header().encrypted())
         keys_ = std::make_unique<cipher::BlockKeys>(file.header().checksum);
 }
 
 bool ChainWalker::advance() {
-    if (next_ == 0) return false;
     const TableHeader& h = file_.header();
+    if (next_ == 0) {
+        // The whole chain has been read: it must hold what the header says,
+        // or rows are missing (a header counting 4 rows over one empty
+        // block was seen in a table the old engine wrote) or the header is
+        // stale, and a rewrite would lose or invent rows.
+        if (strict_ && !finished_ && rows_ != h.records)
+            throw Exception("Table " + h.file + " is damaged: its header counts " + std::to_string(h.records) +
+                            " rows but its blocks hold " + std::to_string(rows_),
+                            ErrorKind::damaged);
+        if (strict_ && !finished_ && number_ != h.last_block)
+            throw Exception("Table " + h.file + " is damaged: its block chain ends at block " +
+                            std::to_string(number_) + " but the header names block " +
+                            std::to_string(h.last_block) + " as the last",
+                            ErrorKind::damaged);
+        finished_ = true;
+        return false;
+    }
     const std::uint32_t number = next_;
     if (number > h.file_blocks)
         throw Exception("Table " + h.file + " is damaged: the block chain points to block " +
-                        std::to_string(number) + " of " + std::to_string(h.file_blocks));
+                            std::to_string(number) + " of " + std::to_string(h.file_blocks),
+                        ErrorKind::damaged);
     if (visited_[number])
         throw Exception("Table " + h.file + " is damaged: the block chain loops at block " +
-                        std::to_string(number));
+                            std::to_string(number),
+                        ErrorKind::damaged);
     visited_[number] = true;
 
     if (number < window_first_ || number >= window_first_ + window_count_) {
@@ -131,6 +155,12 @@ bool ChainWalker::advance() {
     } else {
         info_ = parse_block(h, block_, number);
     }
+    if (strict_ && info_.previous != number_)
+        throw Exception("Table " + h.file + " is damaged: block " + std::to_string(number) + " names block " +
+                        std::to_string(info_.previous) + " as its predecessor, but block " +
+                        std::to_string(number_) + " precedes it in the chain",
+                            ErrorKind::damaged);
+    rows_ += info_.count;
     number_ = number;
     next_ = info_.next;
     return true;

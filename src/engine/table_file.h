@@ -5,6 +5,7 @@
 
 #include "engine/cipher.h"
 #include "engine/format.h"
+#include "engine/table_lock.h"
 #include "platform/file_system.h"
 
 #include <cstdint>
@@ -28,12 +29,16 @@ void store_block_info(const TableHeader& header, std::uint8_t* block, const Bloc
 
 class TableFile {
 public:
+    // Opens the table under its lock (table_lock.h): shared for reading,
+    // exclusive for writing. The path is then the .DB's own, through
+    // symbolic links.
     TableFile(const std::string& path, bool writable);
 
     const std::string& path() const { return header_.file; }
     TableHeader& header() { return header_; }
     const TableHeader& header() const { return header_; }
     platform::File& file() { return *file_; }
+    TableLock& lock() { return *lock_; }
 
     // Reads `count` consecutive blocks starting at `first` (plain text).
     void read_blocks(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
@@ -43,12 +48,15 @@ public:
     void write_header();
 
 private:
-    std::unique_ptr<platform::File> file_;
+    std::shared_ptr<TableLock> lock_;
+    platform::File* file_;
     TableHeader header_;
 };
 
 // Walks the block chain from the first block, refusing blocks outside the
-// file and loops. Reads ahead when blocks follow each other in the file.
+// file, loops, links that disagree and, at its end, a chain that does not
+// hold the rows the header counts or ends elsewhere than the header says.
+// Reads ahead when blocks follow each other in the file.
 class ChainWalker {
 public:
     // How the blocks of an encrypted table are unscrambled: each whole block
@@ -57,7 +65,10 @@ public:
     // copy_text).
     enum class Decryption { whole_blocks, on_demand };
 
-    explicit ChainWalker(TableFile& file, Decryption decryption = Decryption::whole_blocks);
+    // Not `strict`, neither the backward links nor the end of the chain are
+    // compared: for repairing what a failed write left behind.
+    explicit ChainWalker(TableFile& file, Decryption decryption = Decryption::whole_blocks, bool strict = true);
+    std::uint64_t rows() const { return rows_; }  // in the blocks walked so far
     // Moves to the next block of the chain; false at its end.
     bool advance();
     std::uint32_t number() const { return number_; }
@@ -79,6 +90,9 @@ private:
     std::vector<bool> visited_;
     std::uint32_t next_ = 0;
     std::uint32_t number_ = 0;
+    std::uint64_t rows_ = 0;
+    bool finished_ = false;
+    bool strict_;
     BlockInfo info_;
     const std::uint8_t* block_ = nullptr;
     std::vector<std::uint8_t> window_;  // read-ahead: consecutive blocks

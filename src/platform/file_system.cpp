@@ -1,12 +1,16 @@
-// The parts of the file system layer that are the same on every platform.
+// The parts of the file system layer that are the same on every platform:
+// waiting for locks, and saving whole files (atomically, or in place under
+// a journal).
 
 #include "platform/file_system.h"
 
 #include "platform/exception.h"
+#include "platform/journal.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -14,19 +18,9 @@ namespace platform {
 namespace {
 
 FileSystem* installed = nullptr;
+std::atomic<unsigned> lock_wait{10000};
 
-std::string directory_part(const std::string& path) {
-    std::size_t cut = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (is_lead_byte(c)) {
-            ++i;
-            continue;
-        }
-        if (is_path_separator(c)) cut = i + 1;
-    }
-    return path.substr(0, cut);
-}
+const char* const kTemporarySuffix = ".tmp";
 
 // Removes a temporary file unless it was put in place.
 class TemporaryFile {
@@ -37,7 +31,8 @@ public:
             try {
                 file_system().remove(path_);
             } catch (const Exception&) {
-                // The original is intact; a leftover temporary is harmless.
+                // The original is intact; a leftover temporary is harmless,
+                // and the next save removes it.
             }
         }
     }
@@ -50,6 +45,67 @@ private:
     std::string path_;
     bool armed_ = true;
 };
+
+// The one file of an in-place write, for its journal: held open under an
+// update lock from before its old content is saved until the change is
+// final.
+class SingleFile final : public JournalFiles {
+public:
+    SingleFile(std::string path, std::string name) : path_(std::move(path)), name_(std::move(name)) {
+        if (file_system().kind(path_) == FileKind::file) file_ = open_waiting(path_, OpenMode::read_write, Lock::update);
+    }
+    bool exists() const { return file_ != nullptr; }
+    File* find(const std::string& name) override { return same(name) ? file_.get() : nullptr; }
+    File& create(const std::string& name) override {
+        if (!same(name)) throw Exception("\"" + name + "\" is not part of the change of " + path_);
+        file_ = file_system().open(path_, OpenMode::create_new, Lock::update);
+        return *file_;
+    }
+    void remove(const std::string& name) override {
+        if (!same(name)) return;
+        file_.reset();
+        file_system().remove(path_);
+    }
+
+private:
+    bool same(const std::string& name) const {
+        return file_names_ignore_case() ? equal_ignoring_case(name, name_) : name == name_;
+    }
+    std::string path_;
+    std::string name_;
+    std::unique_ptr<File> file_;
+};
+
+std::string name_part(const std::string& path) { return path.substr(directory_part(path).size()); }
+
+std::string folder_or_dot(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
+// Temporary files of earlier saves of the file whose writers are gone (a
+// crash): no one holds their lock. Those of live saves are left alone.
+void remove_dead_temporaries(const std::string& path) {
+    FileSystem& fs = file_system();
+    const std::string folder = directory_part(path);
+    std::vector<std::string> names;
+    try {
+        names = fs.list_directory(folder_or_dot(folder));
+    } catch (const Exception&) {
+        return;
+    }
+    for (const std::string& candidate : names) {
+        if (!is_run_temporary(path, kTemporarySuffix, candidate)) continue;
+        try {
+            // Closed again before the removal (Windows removes no open file).
+            fs.open(folder + candidate, OpenMode::read_write, Lock::update);
+            fs.remove(folder + candidate);
+        } catch (const Exception&) {
+            // In use by its live writer, or not ours to remove.
+        }
+    }
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+    return file_names_ignore_case() ? equal_ignoring_case(a, b) : a == b;
+}
 
 }  // namespace
 
@@ -64,6 +120,33 @@ ScopedFileSystem::ScopedFileSystem(FileSystem& replacement) : previous_(installe
 }
 
 ScopedFileSystem::~ScopedFileSystem() { installed = previous_; }
+
+unsigned set_lock_wait(unsigned milliseconds) { return lock_wait.exchange(milliseconds); }
+
+std::unique_ptr<File> open_waiting(const std::string& path, OpenMode mode, Lock lock) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lock_wait.load());
+    while (true) {
+        try {
+            return file_system().open(path, mode, lock);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::in_use || std::chrono::steady_clock::now() >= deadline) throw;
+        }
+        sleep_milliseconds(20);
+    }
+}
+
+std::string directory_part(const std::string& path) {
+    std::size_t cut = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (is_lead_byte(c)) {
+            ++i;
+            continue;
+        }
+        if (is_path_separator(c)) cut = i + 1;
+    }
+    return path.substr(0, cut);
+}
 
 std::string read_whole_file(const std::string& path) {
     auto file = file_system().open(path, OpenMode::read);
@@ -100,30 +183,111 @@ std::string temporary_path(const std::string& path, std::string_view suffix) {
     return directory + name.substr(0, keep == 0 ? 0 : ends[keep - 1]) + tail;
 }
 
+std::string run_temporary_path(const std::string& path, std::string_view suffix) {
+    return temporary_path(path, ".~" + unique_name_tag() + std::string(suffix));
+}
+
+bool is_run_temporary(const std::string& path, std::string_view suffix, const std::string& name) {
+    const std::string own = path.substr(directory_part(path).size()) + ".~";
+    if (name.size() < suffix.size()) return false;
+    if (!same_text(std::string_view(name).substr(name.size() - suffix.size()), suffix)) return false;
+    // As temporary_path would spell it: the plain name, or, for a name too
+    // long for that, the cut one (tags have one length, so the cut is the
+    // same for every run).
+    const std::string probe = temporary_path(path, ".~" + std::string(unique_name_tag().size(), '0') + std::string(suffix));
+    const std::string probe_name = probe.substr(directory_part(probe).size());
+    const bool cut = probe_name.compare(0, own.size(), own) != 0;
+    const std::string prefix =
+        cut ? probe_name.substr(0, probe_name.size() - suffix.size() - unique_name_tag().size()) : own;
+    if (cut && name.size() != probe_name.size()) return false;
+    if (name.size() <= prefix.size() + suffix.size() || !same_text(std::string_view(name).substr(0, prefix.size()), prefix))
+        return false;
+    const std::string tag = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return tag.find('.') == std::string::npos;
+}
+
 void write_file_atomically(const std::string& path, const std::string& bytes) {
     write_stream_atomically(path, [&bytes](const ContentSink& sink) { sink(bytes); });
 }
 
-void write_stream_atomically(const std::string& path,
-                             const std::function<void(const ContentSink&)>& produce) {
+void write_stream_atomically(const std::string& path, const ContentProducer& produce) {
     FileSystem& fs = file_system();
-    static std::atomic<unsigned> counter{0};
-    const std::string directory = directory_part(path);
-    TemporaryFile temporary(temporary_path(path, ".~" + std::to_string(counter++) + ".tmp"));
-    fs.remove(temporary.path());
-    {
-        auto file = fs.open(temporary.path(), OpenMode::create_new);
+    const std::string target = fs.resolve_links(path);
+    const FileInfo info = fs.info(target);
+    // A rename would give the new content one name and leave the old
+    // content under the others (or replace a link that resolve_links could
+    // not follow).
+    if (info.kind == FileKind::file && (info.links > 1 || info.link)) {
+        write_stream_in_place(target, produce);
+        return;
+    }
+    const std::string directory = directory_part(target);
+    remove_dead_temporaries(target);
+    // Another save that looks for leftovers may take this one's temporary
+    // for one in the moment between its creation and its lock: it then
+    // holds the lock for a moment, or removes the file, so that the rename
+    // finds none. The save starts again with another temporary.
+    for (int attempt = 1;; ++attempt) {
+        TemporaryFile temporary(run_temporary_path(target, kTemporarySuffix));
+        // Locked for as long as it lives, so that no other save takes it for
+        // a leftover; an update lock, so that it can be renamed while open.
+        std::unique_ptr<File> file;
+        try {
+            file = fs.create_like(temporary.path(), info, Lock::update);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::in_use || attempt == 3) throw;
+            continue;
+        }
         std::uint64_t offset = 0;
         produce([&file, &offset](std::string_view piece) {
             file->write_at(offset, piece.data(), piece.size());
             offset += piece.size();
         });
         file->sync();
+        try {
+            fs.rename(temporary.path(), target);
+        } catch (const Exception& e) {
+            if (e.Kind() != ErrorKind::not_found || attempt == 3 || fs.kind(temporary.path()) != FileKind::missing)
+                throw;
+            continue;
+        }
+        temporary.release();
+        break;
     }
-    if (fs.kind(path) == FileKind::file) fs.copy_permissions(path, temporary.path());
-    fs.rename(temporary.path(), path);
-    temporary.release();
-    fs.sync_directory(directory);
+    fs.sync_directory(folder_or_dot(directory));
+}
+
+void write_stream_in_place(const std::string& path, const ContentProducer& produce) {
+    FileSystem& fs = file_system();
+    const std::string target = fs.resolve_links(path);
+    const std::string directory = directory_part(target);
+    const std::string name = name_part(target);
+    SingleFile files(target, name);
+    roll_back_journals(directory, name, files, files.exists());
+    Journal journal(directory, name, files);
+    journal.save_file(name);
+    journal.begin();
+    const bool created = files.find(name) == nullptr;
+    File& file = created ? files.create(name) : *files.find(name);
+    std::uint64_t offset = 0;
+    produce([&file, &offset](std::string_view piece) {
+        file.write_at(offset, piece.data(), piece.size());
+        offset += piece.size();
+    });
+    if (file.size() != offset) file.truncate(offset);
+    file.sync();
+    if (created) fs.sync_directory(folder_or_dot(directory));
+    journal.commit();
+}
+
+void recover_file(const std::string& path) {
+    FileSystem& fs = file_system();
+    const std::string target = fs.resolve_links(path);
+    const std::string directory = directory_part(target);
+    const std::string name = name_part(target);
+    if (journals_of(directory, name).empty()) return;
+    SingleFile files(target, name);
+    roll_back_journals(directory, name, files, files.exists());
 }
 
 }  // namespace platform

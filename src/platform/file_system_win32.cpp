@@ -1,9 +1,10 @@
 // The file system on Windows: kernel handles owned by RAII wrappers,
-// positioned reads and writes, FlushFileBuffers for durability and
-// MoveFileExW with write-through for the atomic replace. Paths go to the W
-// functions through wide_path, so that files whose paths pass MAX_PATH (an
-// INI file or a temporary beside a table whose path nearly reaches it) open
-// as well as any other.
+// positioned reads and writes, FlushFileBuffers for durability,
+// MoveFileExW with write-through for the atomic replace, and share modes
+// and LockFileEx for the locks. Paths go to the W functions through
+// wide_path, so that files whose paths pass MAX_PATH (an INI file or a
+// temporary beside a table whose path nearly reaches it) open as well as
+// any other.
 
 #include "platform/file_system.h"
 
@@ -22,6 +23,9 @@ using win32::wide_path;
 
 // ReadFile and WriteFile take a DWORD count; larger requests go in pieces.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+
+// The attributes that users set on a file by hand, kept when it is saved.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 OVERLAPPED at_offset(std::uint64_t offset) {
     OVERLAPPED position{};
@@ -87,25 +91,110 @@ private:
     win32::FileHandle handle_;
 };
 
+// The share mode that makes each lock (file_system.h).
+DWORD share_mode(Lock lock) {
+    switch (lock) {
+        case Lock::shared: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+        case Lock::exclusive: return 0;
+        case Lock::none:
+        case Lock::update: break;
+    }
+    return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+}
+
+// The byte that update locks take: far past any end of file, so that the
+// lock never stands in the way of reading or writing the file's data.
+OVERLAPPED update_lock_byte() { return at_offset(0xFFFFFFFFFFFFFFFEull); }
+
+std::unique_ptr<File> open_handle(const std::string& path, DWORD access, DWORD disposition, DWORD attributes,
+                                  Lock lock) {
+    win32::FileHandle handle(CreateFileW(wide_path(path).c_str(), access, share_mode(lock), nullptr, disposition,
+                                         attributes, nullptr));
+    if (!handle.valid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION)
+            throw Exception("File \"" + path + "\" is in use by another program (" + win32::error_text(error) + ")",
+                            ErrorKind::in_use, win32::error_text(error));
+        fail("Cannot open file", path, error);
+    }
+    if (lock == Lock::update) {
+        OVERLAPPED byte = update_lock_byte();
+        if (!LockFileEx(handle.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &byte)) {
+            const DWORD error = GetLastError();
+            throw Exception("File \"" + path + "\" is in use by another program (" + win32::error_text(error) + ")",
+                            ErrorKind::in_use, win32::error_text(error));
+        }
+    }
+    return std::make_unique<Win32File>(path, std::move(handle));
+}
+
 class Win32FileSystem final : public FileSystem {
 public:
-    std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    using FileSystem::open;
+
+    std::unique_ptr<File> open(const std::string& path, OpenMode mode, Lock lock) override {
         DWORD access = GENERIC_READ | GENERIC_WRITE;
         DWORD disposition = OPEN_EXISTING;
+        bool truncate = false;
         switch (mode) {
             case OpenMode::read: access = GENERIC_READ; break;
             case OpenMode::read_write: break;
-            case OpenMode::create: disposition = CREATE_ALWAYS; break;
+            // Cut only once the lock is held.
+            case OpenMode::create:
+                disposition = OPEN_ALWAYS;
+                truncate = true;
+                break;
             case OpenMode::create_new: disposition = CREATE_NEW; break;
         }
-        // Others may read, write, rename and delete the file while it is
-        // open, as on POSIX: a replace by rename never waits for a reader.
-        win32::FileHandle handle(CreateFileW(wide_path(path).c_str(), access,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle.valid()) fail_last("Cannot open file", path);
-        return std::make_unique<Win32File>(path, std::move(handle));
+        if (mode == OpenMode::read && (lock == Lock::exclusive || lock == Lock::update))
+            throw Exception("File \"" + path + "\": a write lock needs a file open for writing");
+        // Without a lock, others may read, write, rename and delete the file
+        // while it is open, as on POSIX: a replace by rename never waits for
+        // a reader.
+        auto file = open_handle(path, access, disposition, FILE_ATTRIBUTE_NORMAL, lock);
+        if (truncate) file->truncate(0);
+        return file;
     }
+
+    std::unique_ptr<File> create_like(const std::string& path, const FileInfo& like, Lock lock) override {
+        // Access control lists come from the directory, as for any new file;
+        // the attributes that users set on a file by hand are carried over.
+        // Read-only is not: a read-only target cannot be replaced anyway.
+        DWORD attributes = like.attributes & kKeptAttributes;
+        if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+        return open_handle(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, attributes, lock);
+    }
+
+    FileInfo info(const std::string& path) override {
+        FileInfo result;
+        if (path.empty() || path.find_first_of("*?") != std::string::npos) return result;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        const std::wstring wide = wide_path(path);
+        if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return result;
+        const DWORD attributes = data.dwFileAttributes;
+        result.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::directory
+                      : (attributes & FILE_ATTRIBUTE_DEVICE)  ? FileKind::other
+                                                              : FileKind::file;
+        result.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        result.attributes = attributes & kKeptAttributes;
+        result.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        // A handle without access to the data conflicts with no share mode.
+        const win32::FileHandle handle(CreateFileW(wide.c_str(), 0,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION details{};
+        if (handle.valid() && GetFileInformationByHandle(handle.get(), &details)) {
+            result.links = details.nNumberOfLinks;
+            result.size = (static_cast<std::uint64_t>(details.nFileSizeHigh) << 32) | details.nFileSizeLow;
+        }
+        return result;
+    }
+
+    // Windows' symbolic links are rare, and what would resolve them
+    // (GetFinalPathNameByHandle) is missing from the oldest systems the
+    // program runs on: the path stays as given, info() reports the link,
+    // and a save writes through it in place.
+    std::string resolve_links(const std::string& path) override { return path; }
 
     FileKind kind(const std::string& path) override {
         if (path.empty() || path.find_first_of("*?") != std::string::npos) return FileKind::missing;
@@ -170,22 +259,6 @@ public:
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
     }
-
-    void copy_permissions(const std::string& from, const std::string& to) override {
-        // Access control lists come from the directory, as for any new file;
-        // the attributes that users set on a file by hand are carried over.
-        // Read-only is not: a read-only target cannot be replaced anyway.
-        const DWORD source = GetFileAttributesW(wide_path(from).c_str());
-        if (source == INVALID_FILE_ATTRIBUTES) return;
-        constexpr DWORD kCopied = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-        if ((source & kCopied) == 0) return;
-        const std::wstring target_path = wide_path(to);
-        const DWORD target = GetFileAttributesW(target_path.c_str());
-        if (target == INVALID_FILE_ATTRIBUTES) fail_last("Cannot examine file", to);
-        DWORD wanted = (target & ~kCopied) | (source & kCopied);
-        wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-        if (!SetFileAttributesW(target_path.c_str(), wanted)) fail_last("Cannot set permissions of file", to);
-    }
 };
 
 }  // namespace
@@ -194,5 +267,7 @@ FileSystem& os_file_system() {
     static Win32FileSystem system;
     return system;
 }
+
+bool file_names_ignore_case() { return true; }
 
 }  // namespace platform

@@ -894,27 +894,14 @@ bool file_holds(const std::string& path, const Producer& produce,
     }
 }
 
-// Writes the content over the file's own bytes and cuts what is left of
-// the old ones, as the Windows profile functions save every file. Not
-// atomic: used only where the atomic replace is refused.
-void write_in_place(const std::string& path, const Producer& produce) {
-    auto file = file_system().open(path, OpenMode::read_write);
-    std::uint64_t offset = 0;
-    produce([&](std::string_view piece) {
-        file->write_at(offset, piece.data(), piece.size());
-        offset += piece.size();
-    });
-    file->truncate(offset);
-    file->sync();
-}
-
 // Puts the content in the file: atomically, by a temporary renamed over
 // it. A file that another program holds open without sharing its deletion
 // (many programs open their INI files so, sharing reading and writing)
 // cannot be renamed over, but the Windows profile functions still write it:
 // in place. So does this, when and only when sharing refused the replace,
-// and reads the file back: another program's writes in the meantime must
-// not pass for ours.
+// under a rollback journal (so that a crash leaves the old text or the new
+// one), and reads the file back: another program's writes in the meantime
+// must not pass for ours.
 void put_content(const std::string& path, const Producer& produce) {
     try {
         write_stream_atomically(path, produce);
@@ -922,7 +909,7 @@ void put_content(const std::string& path, const Producer& produce) {
     } catch (const Exception&) {
         if (!file_system().replace_blocked_by_sharing(path)) throw;
     }
-    write_in_place(path, produce);
+    write_stream_in_place(path, produce);
     if (!file_holds(path, produce))
         throw Exception(path + ": another program changed the file while it was written");
 }
@@ -939,6 +926,16 @@ ProfileDocument& ProfileFile::document() {
 }
 
 void ProfileFile::load() {
+    try {
+        // An in-place save that a crash interrupted leaves a mix of old and
+        // new text; its journal puts the old one back.
+        recover_file(path_);
+    } catch (const Exception&) {
+        existed_ = file_system().kind(path_) != FileKind::missing;
+        unreadable_ = true;
+        document_.emplace();
+        return;
+    }
     switch (file_system().kind(path_)) {
         case FileKind::missing:
             document_.emplace();

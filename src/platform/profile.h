@@ -8,11 +8,14 @@
 //   CRLF. Lookups go through an index, so n writes cost O(n).
 // - ProfileFile loads a document on first use and saves it atomically (a
 //   temporary file beside the original, flushed, renamed over it), so the
-//   file on disk is always either its old or its new content. A file that
-//   another program holds open so that it cannot be renamed over is
-//   written in place instead, as the Windows functions write every file.
-//   Files in UTF-16 or UTF-8 with a byte-order mark stay in their encoding
-//   (profile_encoding.h).
+//   file on disk is always either its old or its new content. The save keeps
+//   what the file is (platform::write_stream_atomically): a symbolic link
+//   stays a link to the file it names, owner, group and mode stay, and a
+//   file with several names is written in place under a rollback journal.
+//   A file that another program holds open so that it cannot be renamed
+//   over is written in place too, as the Windows functions write every
+//   file. Files in UTF-16 or UTF-8 with a byte-order mark stay in their
+//   encoding (profile_encoding.h).
 // - get_private_profile_string / write_private_profile_string are the two
 //   Windows entry points with their buffer conventions, over the above.
 //
@@ -189,16 +192,18 @@ public:
     const std::string& path() const { return path_; }
 
     // The document; a missing file (or one that cannot be read) is empty.
+    // An in-place save that a crash interrupted is put back first.
     ProfileDocument& document();
 
     // Writes the document back when it was modified and differs from what
     // the file holds, in the file's encoding. Refuses (throws Exception)
     // without touching the disk when the file exists but could not be read
     // or is not writable; otherwise the file is replaced atomically, keeping
-    // its permissions, or written in place when another program's handle
-    // refuses the replacement. Throws the file system's Exception when the
-    // write fails; after a failed atomic replace the file keeps its old
-    // content.
+    // its links, owner and mode (or refusing when the system will not keep
+    // the owner), or written in place when another program's handle refuses
+    // the replacement. Throws the file system's Exception, with its kind and
+    // reason, when the write fails; after a failed atomic replace the file
+    // keeps its old content.
     void save();
 
 private:

@@ -60,4 +60,13 @@ std::string current_directory();
 // whatever its timestamp.
 bool file_exists(std::string_view path);
 
+// A text that no other name made by this or another running process
+// holds: the process's identity, a counter and the clock, in hexadecimal
+// digits and dashes, always of the same length. For the names of temporary
+// files and journals.
+std::string unique_name_tag();
+
+// Waits about that long.
+void sleep_milliseconds(unsigned milliseconds);
+
 }  // namespace platform

@@ -8,8 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -328,6 +331,22 @@ bool file_exists(std::string_view path) {
     struct stat info {};
     if (stat(to_native(path).c_str(), &info) != 0) return false;
     return S_ISREG(info.st_mode);
+}
+
+std::string unique_name_tag() {
+    static std::atomic<unsigned> counter{0};
+    const auto clock = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "%08lx-%08x-%010llx", static_cast<unsigned long>(getpid()), counter++,
+                  clock & 0xFFFFFFFFFFull);
+    return tag;
+}
+
+void sleep_milliseconds(unsigned milliseconds) {
+    timespec wanted{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wanted, &wanted) != 0 && errno == EINTR) {
+    }
 }
 
 }  // namespace platform

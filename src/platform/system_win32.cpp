@@ -4,6 +4,7 @@
 
 #include "platform/system.h"
 
+#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -151,5 +152,17 @@ bool file_exists(std::string_view path) {
     // range of a DOS date (before 1980, say) still exists.
     return search.valid() && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+std::string unique_name_tag() {
+    static std::atomic<unsigned> counter{0};
+    LARGE_INTEGER clock{};
+    QueryPerformanceCounter(&clock);
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "%08lx-%08x-%010llx", static_cast<unsigned long>(GetCurrentProcessId()), counter++,
+                  static_cast<unsigned long long>(clock.QuadPart) & 0xFFFFFFFFFFull);
+    return tag;
+}
+
+void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 }  // namespace platform

@@ -39,8 +39,35 @@ inline std::string error_text(DWORD code) {
 
 // Throws the Exception for a failed call on a file: what was tried, the
 // file, and the system's reason for the given error code.
+// What kind of failure an error code is.
+inline ErrorKind error_kind(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return ErrorKind::not_found;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+            return ErrorKind::permission;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE:
+        case ERROR_DRIVE_LOCKED:
+            return ErrorKind::in_use;
+        case ERROR_HANDLE_DISK_FULL:
+        case ERROR_DISK_FULL:
+        case 1295:  // ERROR_DISK_QUOTA_EXCEEDED, missing from mingw-w64's headers
+            return ErrorKind::no_space;
+        default:
+            return ErrorKind::other;
+    }
+}
+
 [[noreturn]] inline void fail(std::string_view action, std::string_view path, DWORD code) {
-    throw Exception(std::string(action) + " \"" + std::string(path) + "\": " + error_text(code));
+    const std::string reason = error_text(code);
+    throw Exception(std::string(action) + " \"" + std::string(path) + "\": " + reason, error_kind(code), reason);
 }
 
 [[noreturn]] inline void fail_last(std::string_view action, std::string_view path) {

@@ -122,7 +122,9 @@ void TIniFile::EraseSection(std::string_view section) { file_.document().erase_s
 void TIniFile::UpdateFile() {
     try {
         file_.save();
-    } catch (const Exception&) {
-        throw Exception("Unable to write to " + fileName_);
+    } catch (const Exception& e) {
+        // The message of the INI store, and on its own line what the system
+        // said.
+        throw Exception("Unable to write to " + fileName_ + "\n" + e.Message(), e.Kind(), e.Reason());
     }
 }

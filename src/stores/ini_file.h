@@ -48,7 +48,8 @@ public:
 
     // Writes the changes made so far, atomically; nothing when there are none.
     // Throws Exception "Unable to write to <file name>" when the file cannot
-    // be written; the file then keeps its old content.
+    // be written, followed on its own line by the reason (the failure's kind
+    // is kept); the file then keeps its old content.
     void UpdateFile();
 
 private:

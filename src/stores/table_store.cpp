@@ -60,12 +60,28 @@ bool TDatFileStorageDb::PrepareTable(const std::string& path, std::string* failu
     try {
         query->add_sql_line("select * from " + Quoted(path));
         query->open();
+        // Only a path table is brought up to date: any other table the
+        // argument names is left as it is.
+        for (const char* column : {"MASTER_ID", "MASTER_NAME", "MASTER_FILE"})
+            if (query->find_field(column) == nullptr)
+                throw Exception(platform::program_message("Таблица не является таблицей путей: в ней нет поля ") +
+                                column);
         if (query->find_field("DESCRIPTION") == nullptr) {
             context = platform::program_message("Ошибка реструктуризации файла ") + path;
             query->close();
             query->clear_sql();
             query->add_sql_line("alter table " + Quoted(path) + " add DESCRIPTION CHAR(255)");
-            query->exec_sql();
+            try {
+                query->exec_sql();
+            } catch (const Exception&) {
+                // Another run of this program may have added the column
+                // between the select and the alter (it waited for the other's
+                // lock): then the table is what this run wanted.
+                query->clear_sql();
+                query->add_sql_line("select * from " + Quoted(path));
+                query->open();
+                if (query->find_field("DESCRIPTION") == nullptr) throw;
+            }
         }
     } catch (const Exception& e) {
         const std::string text = context + "\n" + e.Message();

@@ -346,7 +346,35 @@ TEST_F(Failure, WrongPassword) {
 
 TEST_F(Failure, MissingColumn) {
     make_table(dir_.path() / "T.DB", kRows, {.with_file_column = false});
+    const std::string before = read_bytes(dir_.path() / "T.DB");
     expect_failure("MASTER_FILE");
+    EXPECT_EQ(read_bytes(dir_.path() / "T.DB"), before) << "a table that is not a path table was changed";
+}
+
+// The header counts 4 rows, its only block is marked empty: a damaged
+// table, which is neither read as empty nor upgraded.
+TEST_F(Failure, RowCountTheBlocksDoNotHold) {
+    make_table(dir_.path() / "T.DB", kRows, {.keyed = false, .password = ""});
+    std::string damaged = read_bytes(dir_.path() / "T.DB");
+    damaged[0x800 + 4] = static_cast<char>(0x100 - 190);  // -190: no records in a block of 190-byte ones
+    damaged[0x800 + 5] = '\xFF';
+    testing_support::write_bytes(dir_.path() / "T.DB", damaged);
+    expect_failure("counts 4 rows");
+    EXPECT_EQ(read_bytes(dir_.path() / "T.DB"), damaged);
+}
+
+// PDOXUSRS.LCK in the folder lists the table among those in use (the
+// layout src/engine/table_guard.cpp describes).
+TEST_F(Failure, TableInUseByAnotherProgram) {
+    make_table(dir_.path() / "T.DB", kRows);
+    std::string lock(0xC00, '\0');
+    lock.replace(0, 4, "\x23\x00\x00\x02", 4);
+    lock.replace(0x400, 6, "\xFF\xFF\x01\x00\x00\x00", 6);
+    lock.replace(0x406, 8, "\x02\x00\x00\x00\x02\x00T\x00", 8);
+    testing_support::write_bytes(dir_.path() / "PDOXUSRS.LCK", lock);
+    const std::string before = read_bytes(dir_.path() / "T.DB");
+    expect_failure("PDOXUSRS.LCK");
+    EXPECT_EQ(read_bytes(dir_.path() / "T.DB"), before);
 }
 
 TEST_F(Failure, CorruptTable) {

@@ -32,11 +32,15 @@ void expect_clean_failure_or_rows(const std::string& path) {
 
 std::string sample_table(const std::string& path, const std::string& password, bool keyed) {
     engine::create_table(path, engine_test::path_table_spec(keyed, password));
-    engine::Table table;
-    table.set_table_name(path);
-    table.open();
-    for (int i = 0; i < 40; ++i)
-        engine_test::insert_row(table, {"ID" + std::to_string(100 + i), "name", "C:\\X\\F.DAT"});
+    {
+        // Closed before the file is read: on Windows a table that is being
+        // changed is open to no one else.
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        for (int i = 0; i < 40; ++i)
+            engine_test::insert_row(table, {"ID" + std::to_string(100 + i), "name", "C:\\X\\F.DAT"});
+    }
     return file_bytes(path);
 }
 
@@ -107,6 +111,62 @@ TEST(Damage, InconsistentHeadersAreRefused) {
     EXPECT_THROW(read_all(path), Exception);
     write_bytes(path, "");
     EXPECT_THROW(read_all(path), Exception);
+}
+
+// A chain that does not hold what the header says: the table is refused
+// for reading, and an upgrade of it writes nothing.
+TEST(Damage, BlocksThatDisagreeWithTheHeaderAreRefusedAndNeverRewritten) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    const std::string bytes = sample_table(path, "", false);  // 40 rows of 200 bytes, 10 to a block
+    const std::size_t header = static_cast<unsigned char>(bytes[2]) | (static_cast<unsigned char>(bytes[3]) << 8);
+    const std::size_t block = 2048;
+    struct Edit {
+        const char* what;
+        std::size_t at;
+        std::string value;
+    };
+    const std::vector<Edit> edits = {
+        {"one row more in the header", 0x06, std::string("\x29", 1)},
+        {"one row less in the header", 0x06, std::string("\x27", 1)},
+        {"the last block named wrong", 0x10, std::string("\x03", 1)},
+        {"a back link to the wrong block", header + 2 * block + 2, std::string("\x01", 1)},
+        {"a last block marked empty", header + 3 * block + 4, std::string("\x38\xFF", 2)},
+    };
+    for (const Edit& e : edits) {
+        std::string damaged = bytes;
+        damaged.replace(e.at, e.value.size(), e.value);
+        write_bytes(path, damaged);
+        try {
+            read_all(path);
+            ADD_FAILURE() << e.what << ": read without complaint";
+        } catch (const Exception& failure) {
+            EXPECT_NE(failure.Message().find("damaged"), std::string::npos) << e.what << ": " << failure.Message();
+        }
+        engine::Query alter;
+        alter.add_sql_line("alter table '" + path + "' add DESCRIPTION CHAR(255)");
+        EXPECT_THROW(alter.exec_sql(), Exception) << e.what;
+        EXPECT_EQ(file_bytes(path), damaged) << e.what;
+    }
+    // A header counting 4 rows over one block marked empty, as seen in a
+    // table the old engine wrote.
+    testing_support::TempDir small_dir;
+    const std::string small = small_dir.file("S.DB");
+    engine::create_table(small, engine_test::path_table_spec(false));
+    {
+        engine::Table table;
+        table.set_table_name(small);
+        table.open();
+        for (int i = 0; i < 4; ++i) engine_test::insert_row(table, {"ID" + std::to_string(i), "n", ""});
+    }
+    std::string empty_block = file_bytes(small);
+    empty_block.replace(header + 4, 2, "\x38\xFF", 2);  // -200: no records
+    write_bytes(small, empty_block);
+    EXPECT_THROW(read_all(small), Exception);
+    engine::Query alter;
+    alter.add_sql_line("alter table '" + small + "' add DESCRIPTION CHAR(255)");
+    EXPECT_THROW(alter.exec_sql(), Exception);
+    EXPECT_EQ(file_bytes(small), empty_block);
 }
 
 TEST(Damage, EncryptedTableWithTheWrongKeyIsRefusedNotMisread) {

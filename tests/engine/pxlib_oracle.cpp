@@ -84,7 +84,8 @@ void pxlib_write(const std::string& path, const std::vector<OracleField>& fields
     if (PX_create_file(d.doc, owned, static_cast<int>(fields.size()), path.c_str(),
                        key_fields > 0 ? pxfFileTypIndexDB : pxfFileTypNonIndexDB) < 0)
         throw std::runtime_error("pxlib cannot create " + path);
-    if (key_fields > 0) PX_set_value(d.doc, "primarykeyfields", static_cast<float>(key_fields));
+    // "numprimkeys" sets the key; "primarykeyfields" only reads it back.
+    if (key_fields > 0) PX_set_value(d.doc, "numprimkeys", static_cast<float>(key_fields));
     if (!password.empty()) PX_set_parameter(d.doc, "password", password.c_str());
     for (const auto& f : fields)
         if (f.type == 'M') {
@@ -152,20 +153,16 @@ void relabel(const std::string& path, std::uint8_t sort_order, const std::string
         throw std::runtime_error("cannot rewrite " + path);
 }
 
-OracleTable pxlib_read(const std::string& path, const std::string& password) {
-    OracleTable t;
-    FILE* fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr) throw std::runtime_error("cannot open " + path);
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fp, &std::fclose);
-    Doc d;
-    if (PX_open_fp(d.doc, fp) < 0) throw std::runtime_error("pxlib cannot open " + path);
-    if (!password.empty()) PX_set_parameter(d.doc, "password", password.c_str());
-    pxhead_t* head = d.doc->px_head;
+namespace {
+
+// The fields and every row of a table pxlib has open.
+void read_fields_and_rows(pxdoc_t* doc, OracleTable& t) {
+    pxhead_t* head = doc->px_head;
     t.checksum = static_cast<long>(head->px_encryption);
     t.code_page = head->px_doscodepage;
-    const int n = PX_get_num_fields(d.doc);
+    const int n = PX_get_num_fields(doc);
     for (int i = 0; i < n; ++i) {
-        pxfield_t* f = PX_get_field(d.doc, i);
+        pxfield_t* f = PX_get_field(doc, i);
         char type = '?';
         switch (f->px_ftype) {
         case pxfAlpha: type = 'A'; break;
@@ -179,9 +176,9 @@ OracleTable pxlib_read(const std::string& path, const std::string& password) {
         }
         t.fields.push_back({f->px_fname, type, f->px_flen});
     }
-    std::vector<char> record(static_cast<std::size_t>(PX_get_recordsize(d.doc)));
-    for (int r = 0; r < PX_get_num_records(d.doc); ++r) {
-        if (PX_get_record(d.doc, r, record.data()) == nullptr) throw std::runtime_error("pxlib cannot read a row");
+    std::vector<char> record(static_cast<std::size_t>(PX_get_recordsize(doc)));
+    for (int r = 0; r < PX_get_num_records(doc); ++r) {
+        if (PX_get_record(doc, r, record.data()) == nullptr) throw std::runtime_error("pxlib cannot read a row");
         Row row;
         int at = 0;
         for (const OracleField& f : t.fields) {
@@ -193,13 +190,13 @@ OracleTable pxlib_read(const std::string& path, const std::string& password) {
             if (!blank) {
                 switch (f.type) {
                 case 'A': v.assign(p, strnlen(p, static_cast<std::size_t>(f.size))); break;
-                case 'S': { short s = 0; PX_get_data_short(d.doc, p, 2, &s); v = std::to_string(s); break; }
-                case 'I': { long l = 0; PX_get_data_long(d.doc, p, 4, &l); v = std::to_string(l); break; }
-                case 'N': case '$': { double x = 0; PX_get_data_double(d.doc, p, 8, &x); v = format_double(x); break; }
-                case 'L': { char c = 0; PX_get_data_byte(d.doc, p, 1, &c); v = c ? "True" : "False"; break; }
+                case 'S': { short s = 0; PX_get_data_short(doc, p, 2, &s); v = std::to_string(s); break; }
+                case 'I': { long l = 0; PX_get_data_long(doc, p, 4, &l); v = std::to_string(l); break; }
+                case 'N': case '$': { double x = 0; PX_get_data_double(doc, p, 8, &x); v = format_double(x); break; }
+                case 'L': { char c = 0; PX_get_data_byte(doc, p, 1, &c); v = c ? "True" : "False"; break; }
                 case 'D': {
                     long days = 0;
-                    PX_get_data_long(d.doc, p, 4, &days);
+                    PX_get_data_long(doc, p, 4, &days);
                     int year = 0, month = 0, day = 0;
                     PX_SdnToGregorian(days + PX_GregorianToSdn(1, 1, 1) - 1, &year, &month, &day);
                     char buffer[32];
@@ -214,7 +211,60 @@ OracleTable pxlib_read(const std::string& path, const std::string& password) {
         }
         t.rows.push_back(row);
     }
+}
+
+}  // namespace
+
+OracleTable pxlib_read(const std::string& path, const std::string& password) {
+    OracleTable t;
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr) throw std::runtime_error("cannot open " + path);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fp, &std::fclose);
+    Doc d;
+    if (PX_open_fp(d.doc, fp) < 0) throw std::runtime_error("pxlib cannot open " + path);
+    if (!password.empty()) PX_set_parameter(d.doc, "password", password.c_str());
+    read_fields_and_rows(d.doc, t);
     return t;
+}
+
+OracleIndex pxlib_read_index(const std::string& table_path, const std::string& index_path,
+                             const std::string& password) {
+    using File = std::unique_ptr<FILE, int (*)(FILE*)>;
+    File table_file(std::fopen(table_path.c_str(), "rb"), &std::fclose);
+    File index_file(std::fopen(index_path.c_str(), "rb"), &std::fclose);
+    if (!table_file || !index_file) throw std::runtime_error("cannot open " + table_path + " or " + index_path);
+    OracleIndex result;
+    // The index outlives the table's document, which may come to use it.
+    Doc index;
+    if (PX_open_fp(index.doc, index_file.get()) < 0) throw std::runtime_error("pxlib cannot open " + index_path);
+    {
+        Doc table;
+        if (PX_open_fp(table.doc, table_file.get()) < 0) throw std::runtime_error("pxlib cannot open " + table_path);
+        if (!password.empty()) PX_set_parameter(table.doc, "password", password.c_str());
+        result.read = PX_read_primary_index(index.doc) == 0;
+        if (result.read) {
+            auto* entries = static_cast<pxpindex_t*>(index.doc->px_data);
+            for (int i = 0; i < index.doc->px_datalen; ++i)
+                result.entries.push_back({entries[i].blocknumber, entries[i].numrecords, entries[i].myblocknumber,
+                                          entries[i].level});
+            // pxlib built an index of its own when it opened the table; it
+            // frees that one, and never the one it is given.
+            void* built = table.doc->px_indexdata;
+            const int built_length = table.doc->px_indexdatalen;
+            result.accepted = PX_add_primary_index(table.doc, index.doc) == 0;
+            if (result.accepted) {
+                OracleTable t;
+                read_fields_and_rows(table.doc, t);
+                result.rows = t.rows;
+                table.doc->px_pindex = nullptr;
+                table.doc->px_indexdata = built;
+                table.doc->px_indexdatalen = built_length;
+            }
+            // pxlib leaves the keys it copied to its callers.
+            for (int i = 0; i < index.doc->px_datalen; ++i) index.doc->free(index.doc, entries[i].data);
+        }
+    }
+    return result;
 }
 
 }  // namespace engine_test

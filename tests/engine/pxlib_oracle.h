@@ -48,4 +48,22 @@ void relabel(const std::string& path, std::uint8_t sort_order, const std::string
 // Reads a table with pxlib, opened read-only.
 OracleTable pxlib_read(const std::string& path, const std::string& password = "");
 
+// A .PX as pxlib reads it (PX_read_primary_index): its entries in chain
+// order, and whether pxlib accepts it for the table (PX_add_primary_index);
+// if so, the table's rows read through it.
+struct OracleIndexEntry {
+    int block;     // the block the entry points to
+    int count;     // the rows under it
+    int in_block;  // the index block holding the entry
+    int level;     // pxlib's level: 2 for the first block's entries, 1 for all others
+};
+struct OracleIndex {
+    bool read = false;
+    bool accepted = false;
+    std::vector<OracleIndexEntry> entries;
+    std::vector<Row> rows;  // read through the index when accepted
+};
+OracleIndex pxlib_read_index(const std::string& table_path, const std::string& index_path,
+                             const std::string& password = "");
+
 }  // namespace engine_test

@@ -4,7 +4,9 @@
 #include "engine/bytes.h"
 #include "engine/cipher.h"
 #include "engine/engine.h"
-#include "engine/fault_file_system.h"
+#include "engine/index_layout.h"
+#include "support/fault_file_system.h"
+#include "support/files.h"
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/exception.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 
 namespace {
@@ -20,65 +23,12 @@ namespace {
 using engine_test::ansi;
 using engine_test::file_bytes;
 using engine_test::read_all;
+using engine_test::expect_index_matches;
 
 std::vector<std::string> column(const std::string& path, std::size_t index) {
     std::vector<std::string> values;
     for (const auto& row : read_all(path)) values.push_back(row[index]);
     return values;
-}
-
-// Checks the .PX against the .DB: one level-1 entry per data block in chain
-// order, holding the block's first key and its record count; upper levels
-// sum their children.
-void expect_index_matches(const std::string& db_path, const std::string& px_path) {
-    std::string db = file_bytes(db_path);
-    const std::string px = file_bytes(px_path);
-    ASSERT_GE(px.size(), 0x800u);
-    auto* plain = reinterpret_cast<std::uint8_t*>(db.data());
-    if (engine::get_u32(plain + 0x25) == 0xFF00FF00u)
-        for (std::uint32_t n = 1; n <= engine::get_u16(plain + 0x0C); ++n)
-            engine::cipher::decrypt_block(plain + engine::get_u16(plain + 2) + (n - 1) * plain[5] * 1024u,
-                                          plain[5] * 1024u, engine::get_u32(plain + 0x5C), n);
-    const auto* d = reinterpret_cast<const std::uint8_t*>(db.data());
-    const auto* p = reinterpret_cast<const std::uint8_t*>(px.data());
-    const std::size_t record = engine::get_u16(d), header = engine::get_u16(d + 2);
-    const std::size_t block = d[5] * 1024u, key = engine::get_u16(p) - 6u, px_block = p[5] * 1024u;
-    // Walk the data chain.
-    std::vector<std::pair<std::string, std::uint32_t>> blocks;  // first key, number
-    std::vector<std::uint32_t> counts;
-    for (std::uint32_t n = engine::get_u16(d + 0x0E); n != 0;) {
-        const auto* b = d + header + (n - 1) * block;
-        const auto added = static_cast<std::int16_t>(engine::get_u16(b + 4));
-        blocks.push_back({std::string(reinterpret_cast<const char*>(b + 6), key), n});
-        counts.push_back(static_cast<std::uint32_t>(added / static_cast<int>(record) + 1));
-        n = engine::get_u16(b);
-    }
-    // Descend the index from its root to collect level-1 entries in order.
-    std::vector<std::pair<std::uint32_t, unsigned>> stack = {{engine::get_u16(p + 0x1E), p[0x20]}};
-    std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> leaves;
-    while (!stack.empty()) {
-        const auto [n, level] = stack.back();
-        stack.pop_back();
-        const auto* b = p + 0x800 + (n - 1) * px_block;
-        const std::size_t entries = static_cast<std::int16_t>(engine::get_u16(b + 4)) / (key + 6) + 1;
-        std::vector<std::pair<std::uint32_t, unsigned>> children;
-        for (std::size_t i = 0; i < entries; ++i) {
-            const auto* e = b + 6 + i * (key + 6);
-            const std::uint32_t target = engine::get_index_short(e + key);
-            if (level == 1)
-                leaves.emplace_back(std::string(reinterpret_cast<const char*>(e), key), target,
-                                    engine::get_index_short(e + key + 2));
-            else
-                children.push_back({target, level - 1});
-        }
-        for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(*it);
-    }
-    ASSERT_EQ(leaves.size(), blocks.size());
-    for (std::size_t i = 0; i < leaves.size(); ++i) {
-        EXPECT_EQ(std::get<0>(leaves[i]), blocks[i].first) << i;
-        EXPECT_EQ(std::get<1>(leaves[i]), blocks[i].second) << i;
-        EXPECT_EQ(std::get<2>(leaves[i]), counts[i]) << i;
-    }
 }
 
 TEST(Write, KeyedInsertsFollowCyrillicOrderAndKeepTheIndex) {
@@ -271,9 +221,10 @@ TEST(Write, UnkeyedInsertsAppendInOrder) {
     EXPECT_EQ(engine_test::pxlib_read(path).rows, read_all(path));
 }
 
-// A post that fails at any file operation leaves the rows that were there,
-// and perhaps the new one, but never a damaged table; the next post works.
-TEST(Write, AFailedPostNeverDamagesTheTable) {
+// A post that fails at any file operation leaves the table exactly as it
+// was (or, failing after its journal went, with the new row), its index in
+// step; the same dataset goes on working.
+TEST(Write, AFailedPostLeavesTheTableAsItWas) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
     engine::TableSpec definition = engine_test::path_table_spec(true, "pw");
@@ -288,40 +239,43 @@ TEST(Write, AFailedPostNeverDamagesTheTable) {
     }
     const std::string db = file_bytes(path), px = file_bytes(dir.file("T.PX"));
     const auto before = read_all(path);
-    engine_test::FaultFileSystem faults;
-    for (int n = 1; n <= 12; ++n) {
-        for (const auto& [file, bytes] : {std::pair{path, db}, std::pair{dir.file("T.PX"), px}}) {
-            auto f = platform::os_file_system().open(file, platform::OpenMode::create);
-            f->write_at(0, bytes.data(), bytes.size());
+    testing_support::FaultFileSystem faults;
+    bool threw = true;
+    int n = 0;
+    while (threw && ++n < 100) {
+        testing_support::write_bytes(testing_support::fs_path(path), db);
+        testing_support::write_bytes(testing_support::fs_path(dir.file("T.PX")), px);
+        threw = false;
+        platform::ScopedFileSystem installed(faults);
+        engine::Table table;
+        table.set_table_name(path);
+        table.open();
+        faults.fail_at(n);
+        try {
+            engine_test::insert_row(table, {"K15a", "new", ""});  // splits a full block
+        } catch (const Exception&) {
+            threw = true;
         }
-        bool threw = false;
-        {
-            platform::ScopedFileSystem installed(faults);
-            engine::Table table;
-            table.set_table_name(path);
-            table.open();
-            faults.fail_at(n);
-            try {
-                engine_test::insert_row(table, {"K15a", "new", ""});  // splits a full block
-            } catch (const Exception&) {
-                threw = true;
-            }
-            faults.fail_at(0);
-            if (threw) {
-                // The same dataset goes on working after the failure.
-                if (!table.locate("MASTER_ID", "K15a", false, true)) engine_test::insert_row(table, {"K15a", "new", ""});
-            }
+        faults.fail_at(0);
+        const bool inserted = table.locate("MASTER_ID", "K15a", false, true);
+        if (threw && !inserted) {
+            EXPECT_EQ(file_bytes(path), db) << "operation " << n;
+            EXPECT_EQ(file_bytes(dir.file("T.PX")), px) << "operation " << n;
         }
-        auto after = read_all(path);
-        EXPECT_EQ(after.size(), before.size() + 1) << "operation " << n;
         expect_index_matches(path, dir.file("T.PX"));
-        if (!threw) break;
+        // The same dataset goes on working after the failure.
+        if (!inserted) engine_test::insert_row(table, {"K15a", "new", ""});
+        table.close();
+        EXPECT_EQ(read_all(path).size(), before.size() + 1) << "operation " << n;
+        expect_index_matches(path, dir.file("T.PX"));
     }
+    EXPECT_FALSE(threw);
+    EXPECT_GT(n, 10);
 }
 
-// A crash at any file operation of a post (everything not yet flushed is
-// lost) leaves the old rows or the old rows and the new one; the next change
-// brings the index up to date.
+// A crash at any file operation of a post, losing everything not yet
+// flushed (or keeping any part of it, torn) leaves exactly the old table or
+// the table with the new row, its index in step at once.
 TEST(Write, ACrashDuringAPostLosesAtMostThatPost) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
@@ -336,38 +290,50 @@ TEST(Write, ACrashDuringAPostLosesAtMostThatPost) {
     }
     const std::string db = file_bytes(path), px = file_bytes(dir.file("T.PX"));
     const std::size_t before = read_all(path).size();
-    engine_test::FaultFileSystem faults;
-    for (int n = 1; n <= 12; ++n) {
-        for (const auto& [file, bytes] : {std::pair{path, db}, std::pair{dir.file("T.PX"), px}}) {
-            auto f = platform::os_file_system().open(file, platform::OpenMode::create);
-            f->write_at(0, bytes.data(), bytes.size());
-        }
-        bool crashed = false;
-        {
-            platform::ScopedFileSystem installed(faults);
-            try {
+    testing_support::FaultFileSystem faults;
+    int crash_points = 0;
+    for (const bool torn : {false, true}) {
+        bool crashed = true;
+        for (int n = 1; crashed && n < 100; ++n) {
+            testing_support::write_bytes(testing_support::fs_path(path), db);
+            testing_support::write_bytes(testing_support::fs_path(dir.file("T.PX")), px);
+            crashed = false;
+            {
+                platform::ScopedFileSystem installed(faults);
+                faults.set_torn_writes(torn, static_cast<unsigned>(n));
+                try {
+                    engine::Table table;
+                    table.set_table_name(path);
+                    table.open();
+                    faults.fail_at(n, true);
+                    engine_test::insert_row(table, {"K15a", "new", ""});
+                } catch (const Exception&) {
+                    crashed = true;
+                    ++crash_points;
+                }
+                faults.crash_recover();
+                faults.set_torn_writes(false);
+            }
+            const std::string at = "operation " + std::to_string(n) + (torn ? " (torn)" : "");
+            const std::size_t after = read_all(path).size();
+            EXPECT_TRUE(after == before || after == before + 1) << at;
+            if (after == before) {
+                EXPECT_EQ(file_bytes(path), db) << at;
+                EXPECT_EQ(file_bytes(dir.file("T.PX")), px) << at;
+            }
+            expect_index_matches(path, dir.file("T.PX"));
+            {
                 engine::Table table;
                 table.set_table_name(path);
                 table.open();
-                faults.fail_at(n, true);
-                engine_test::insert_row(table, {"K15a", "new", ""});
-            } catch (const Exception&) {
-                crashed = true;
+                engine_test::insert_row(table, {"K99", "", ""});
             }
-            faults.crash_recover();
+            EXPECT_EQ(read_all(path).size(), after + 1) << at;
+            expect_index_matches(path, dir.file("T.PX"));
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << at;
         }
-        const std::size_t after = read_all(path).size();
-        EXPECT_TRUE(after == before || after == before + 1) << "operation " << n;
-        {
-            engine::Table table;
-            table.set_table_name(path);
-            table.open();
-            engine_test::insert_row(table, {"K99", "", ""});
-        }
-        EXPECT_EQ(read_all(path).size(), after + 1);
-        expect_index_matches(path, dir.file("T.PX"));
-        if (!crashed) break;
     }
+    EXPECT_GT(crash_points, 20);
 }
 
 }  // namespace

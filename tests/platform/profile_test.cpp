@@ -182,10 +182,11 @@ public:
     int renames = 0;
     bool fail_second_write = false;
 
-    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
-        auto file = target().open(path, mode);
-        if (fail_second_write && mode == platform::OpenMode::create_new)
-            return std::make_unique<FailingFile>(std::move(file));
+    using platform::FileSystemWrapper::open;
+    std::unique_ptr<platform::File> create_like(const std::string& path, const platform::FileInfo& like,
+                                                platform::Lock lock) override {
+        auto file = target().create_like(path, like, lock);
+        if (fail_second_write) return std::make_unique<FailingFile>(std::move(file));
         return file;
     }
     void rename(const std::string& from, const std::string& to) override {

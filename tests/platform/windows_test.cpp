@@ -278,6 +278,61 @@ TEST(WriteFileAtomicallyWin32, ReadOnlyTargetIsRefusedAndKept) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
 }
 
+// The locks are share modes on Windows: the old engine's programs open a
+// table for reading and writing, sharing both.
+TEST(LocksWin32, ATableAnotherProgramHasOpenIsNotLockedForWritingAndTheLockKeepsOthersOut) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("t.db"));
+    std::ofstream(fs_path(dir.file("t.db"))) << "table";
+    auto& fs = platform::file_system();
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    try {
+        fs.open(path, platform::OpenMode::read_write, platform::Lock::exclusive);
+        ADD_FAILURE() << "another program has the table open";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Kind(), ErrorKind::in_use);
+    }
+    EXPECT_NO_THROW(fs.open(path, platform::OpenMode::read, platform::Lock::shared)) << "reading goes on beside it";
+    CloseHandle(other);
+    {
+        auto mine = fs.open(path, platform::OpenMode::read_write, platform::Lock::exclusive);
+        HANDLE refused = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(refused, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        if (refused != INVALID_HANDLE_VALUE) CloseHandle(refused);
+    }
+}
+
+// Programs that keep their INI file open share reading and writing, not
+// deletion: an update lock goes beside them, a second one does not.
+TEST(LocksWin32, AnUpdateLockLeavesOtherProgramsTheirHandles) {
+    TempDir dir;
+    const std::string path = ansi(dir.file("a.ini"));
+    std::ofstream(fs_path(dir.file("a.ini"))) << "[s]\r\nk=v\r\n";
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    auto& fs = platform::file_system();
+    {
+        auto mine = fs.open(path, platform::OpenMode::read_write, platform::Lock::update);
+        try {
+            fs.open(path, platform::OpenMode::read_write, platform::Lock::update);
+            ADD_FAILURE() << "a second updater";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Kind(), ErrorKind::in_use);
+        }
+        // The lock lies past the data: the other program reads on.
+        char buffer[4] = {};
+        DWORD got = 0;
+        EXPECT_TRUE(ReadFile(other, buffer, 3, &got, nullptr));
+        EXPECT_EQ(std::string(buffer, got), "[s]");
+    }
+    CloseHandle(other);
+}
+
 TEST(ProfileWin32, CyrillicKeysMatchWhateverTheirCaseAsInWindows) {
     TempDir dir;
     const std::string path = ansi(dir.file("case.ini"));

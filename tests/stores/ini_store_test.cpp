@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "stores/ini_file.h"
+#include "support/fault_file_system.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
 
@@ -33,11 +34,17 @@ using testing_support::write_bytes;
 // A file system whose new files run out of space halfway through a write.
 class DiskFullFileSystem final : public platform::FileSystemWrapper {
 public:
-    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
-        auto file = target().open(path, mode);
+    using platform::FileSystemWrapper::open;
+    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode,
+                                         platform::Lock lock) override {
+        auto file = target().open(path, mode, lock);
         if (mode == platform::OpenMode::create || mode == platform::OpenMode::create_new)
             return std::make_unique<FullFile>(std::move(file));
         return file;
+    }
+    std::unique_ptr<platform::File> create_like(const std::string& path, const platform::FileInfo& like,
+                                                platform::Lock lock) override {
+        return std::make_unique<FullFile>(target().create_like(path, like, lock));
     }
 
 private:
@@ -49,7 +56,8 @@ private:
         }
         void write_at(std::uint64_t offset, const void* data, std::size_t n) override {
             file_->write_at(offset, data, n / 2);
-            throw Exception("No space left on device");
+            throw Exception("Cannot write file: No space left on device", ErrorKind::no_space,
+                            "No space left on device");
         }
         std::uint64_t size() override { return file_->size(); }
         void truncate(std::uint64_t size) override { file_->truncate(size); }
@@ -320,7 +328,10 @@ protected:
                 }
                 ADD_FAILURE() << "operation " << operation << " succeeded on " << path;
             } catch (const Exception& error) {
-                EXPECT_EQ(error.Message(), expected) << "operation " << operation;
+                // The store's message, then the system's reason on its own line.
+                const std::string& message = error.Message();
+                EXPECT_EQ(message.substr(0, expected.size() + 1), expected + "\n") << "operation " << operation;
+                EXPECT_GT(message.size(), expected.size() + 1) << "operation " << operation;
             }
         }
     }
@@ -343,6 +354,61 @@ TEST_F(IniStoreFailure, DiskFullLeavesTheOldFileAndNoTemporary) {
     }
     EXPECT_EQ(read_bytes(ini), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(work), {}), 1) << "temporary file left behind";
+}
+
+// WriteAll failing or crashing at every file operation, on a file with one
+// name (replaced atomically) and on one with two (written in place under its
+// journal): the file then holds exactly its old text or its new one once it
+// is read again, the failure keeps the store's message and the system's
+// reason, and the next save leaves nothing beside the file.
+TEST_F(IniStoreFailure, AFailureOrACrashAtEveryFileOperationLeavesTheOldOrTheNewFile) {
+    TDatFileDescList list;
+    add(list, "AB", "Accounts", "A.DAT");
+    add(list, "CD", "Rates", "C.DAT");
+    write_bytes(ini, before);
+    store.WriteAll(ini, list);
+    const std::string after_write = read_bytes(ini);
+    ASSERT_NE(after_write, before);
+    const std::string other = work + "OTHER.INI";
+    int points = 0;
+    for (const bool linked : {false, true}) {
+        write_bytes(ini, before);
+        if (linked) fs::create_hard_link(ini, other);
+        testing_support::FaultFileSystem faults;
+        platform::ScopedFileSystem installed(faults);
+        faults.fail_at(0);
+        store.WriteAll(ini, list);
+        const int total = faults.operations();
+        for (const bool crash : {false, true}) {
+            for (int n = 1; n <= total; ++n) {
+                const std::string at = "operation " + std::to_string(n) + (crash ? " (crash)" : "") +
+                                       (linked ? " (hard-linked)" : "");
+                write_bytes(ini, before);
+                faults.set_torn_writes(crash, static_cast<unsigned>(n));
+                faults.fail_at(n, crash);
+                try {
+                    store.WriteAll(ini, list);
+                    ADD_FAILURE() << at;
+                } catch (const Exception& e) {
+                    EXPECT_EQ(e.Message().rfind("Unable to write to " + ini + "\n", 0), 0u) << e.Message();
+                }
+                if (crash) faults.crash_recover();
+                faults.fail_at(0);
+                faults.set_torn_writes(false);
+                ++points;
+                TDatFileDescList read;
+                store.ReadAll(ini, read);  // puts back an interrupted in-place save
+                const std::string now = read_bytes(ini);
+                EXPECT_TRUE(now == before || now == after_write) << at;
+                if (linked) {
+                    EXPECT_EQ(read_bytes(other), now) << at;
+                }
+                store.WriteAll(ini, list);
+                EXPECT_EQ(std::distance(fs::directory_iterator(work), {}), linked ? 2 : 1) << at;
+            }
+        }
+    }
+    EXPECT_GT(points, 20);
 }
 
 TEST_F(IniStoreFailure, ReadOnlyFileOrDirectory) {

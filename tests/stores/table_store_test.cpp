@@ -6,6 +6,7 @@
 #include "platform/exception.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -166,27 +167,26 @@ TEST_F(TableStoreTest, FailedCheckIsShownAndThenRaised) {
     EXPECT_EQ(boxes_.size(), 2u);
 }
 
-TEST_F(TableStoreTest, MissingColumnLeavesAnEmptyEntryAndRaises) {
-    const std::string path = dir_ + kSep + "M.DB";
-    engine::TableSpec definition;
-    definition.fields = {{"MASTER_ID", 'A', 10}, {"MASTER_NAME", 'A', 40}};
-    definition.password = kPassword;
-    engine::create_table(path, definition);
-    engine::Session::instance().add_password(kPassword);
-    {
-        engine::Table table;
-        table.set_table_name(path);
-        table.open();
-        table.insert();
-        table.field_by_name("MASTER_ID").set_as_string("AB");
-        table.post();
+// A table without all three MASTER_ columns is not a path table: it is
+// refused before the upgrade would change it, and nothing of it is read.
+TEST_F(TableStoreTest, ATableThatIsNotAPathTableIsLeftAsItIs) {
+    for (const char* missing : {"MASTER_ID", "MASTER_NAME", "MASTER_FILE"}) {
+        const std::string path = dir_ + kSep + "M.DB";
+        engine::TableSpec definition;
+        for (const char* column : {"MASTER_ID", "MASTER_NAME", "MASTER_FILE"})
+            if (std::string(column) != missing) definition.fields.push_back({column, 'A', 40});
+        definition.password = kPassword;
+        engine::create_table(path, definition);
+        const std::string before = testing_support::read_bytes(temp_.path() / "M.DB");
+        boxes_.clear();
+        TDatFileDescList list;
+        EXPECT_THROW(store_.ReadAll(path, list), ShownException) << missing;
+        EXPECT_EQ(list.Count(), 0);
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_NE(boxes_[0].text.find(missing), std::string::npos) << boxes_[0].text;
+        EXPECT_EQ(testing_support::read_bytes(temp_.path() / "M.DB"), before)
+            << "the table was changed although it lacks " << missing;
     }
-    engine::Session::instance().remove_password(kPassword);
-    TDatFileDescList list;
-    EXPECT_THROW(store_.ReadAll(path, list), Exception);
-    ASSERT_EQ(list.Count(), 1);
-    EXPECT_EQ(list.Item(0).Id, "");
-    EXPECT_EQ(list.Item(0).FileName, "");
 }
 
 TEST_F(TableStoreTest, ReadEntryFindsTheRowIgnoringCaseAndExpandsThePath) {

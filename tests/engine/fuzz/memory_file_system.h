@@ -17,7 +17,9 @@ class MemoryFileSystem : public platform::FileSystem {
 public:
     std::map<std::string, std::string> files;
 
-    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode) override {
+    using platform::FileSystem::open;
+    std::unique_ptr<platform::File> open(const std::string& path, platform::OpenMode mode,
+                                         platform::Lock) override {
         auto it = files.find(path);
         if (it == files.end()) {
             if (mode == platform::OpenMode::read || mode == platform::OpenMode::read_write)
@@ -46,7 +48,19 @@ public:
         for (const auto& [path, content] : files) names.push_back(path.substr(path.rfind('/') + 1));
         return names;
     }
-    void copy_permissions(const std::string&, const std::string&) override {}
+    std::unique_ptr<platform::File> create_like(const std::string& path, const platform::FileInfo&,
+                                                platform::Lock lock) override {
+        return open(path, platform::OpenMode::create_new, lock);
+    }
+    platform::FileInfo info(const std::string& path) override {
+        platform::FileInfo result;
+        if (const auto it = files.find(path); it != files.end()) {
+            result.kind = platform::FileKind::file;
+            result.size = it->second.size();
+        }
+        return result;
+    }
+    std::string resolve_links(const std::string& path) override { return path; }
 
 private:
     class MemoryFile : public platform::File {
