@@ -3,7 +3,8 @@
 // table (pxlib_read, when built). Prints the wall time (median, min, max)
 // and the peak memory of each process; asserts nothing.
 //   conversion_bench [directory] [runs]
-//   conversion_bench make TABLE ROWS     only makes a table (for profiling)
+//   conversion_bench make TABLE ROWS [old]   only makes a table (for
+//                                            profiling); old: without DESCRIPTION
 // Targets: 100,000 rows under 0.12 s; 1,000,000 rows under 1.2 s and
 // 150 MB, time growing linearly; the first run over a table that lacks
 // DESCRIPTION (upgrade and conversion) of 100,000 rows under 0.3 s.
@@ -116,9 +117,10 @@ void print(const char* what, int rows, const Summary& s, double target_seconds =
 
 int main(int argc, char* argv[]) {
     namespace fs = std::filesystem;
-    if (argc == 4 && std::string(argv[1]) == "make") {
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "make") {
         const int rows = std::atoi(argv[3]);
-        bench::bulk_table(platform::from_command_line(argv[2]), definition(true, rows), rows, make_row);
+        const bool old = argc == 5 && std::string(argv[4]) == "old";
+        bench::bulk_table(platform::from_command_line(argv[2]), definition(!old, rows), rows, make_row);
         return 0;
     }
     const fs::path self = fs::canonical("/proc/self/exe");

@@ -36,21 +36,26 @@ namespace engine {
 namespace {
 
 constexpr std::size_t kBlock = 4096;
+constexpr std::size_t kRead = 64 * kBlock;  // the old content is read this much at a time
 
 // The blocks of the file that the new content changes, as [offset, end).
 std::vector<std::pair<std::uint64_t, std::uint64_t>> changed_blocks(platform::File& file,
                                                                     const std::vector<std::uint8_t>& bytes) {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks;
     const std::uint64_t old_size = file.size();
-    std::vector<std::uint8_t> old(kBlock);
-    for (std::uint64_t at = 0; at < bytes.size(); at += kBlock) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, bytes.size() - at));
-        const std::size_t got = at < old_size ? file.read_at(at, old.data(), n) : 0;
-        if (got == n && std::memcmp(old.data(), bytes.data() + at, n) == 0) continue;
-        if (!blocks.empty() && blocks.back().second == at)
-            blocks.back().second = at + n;
-        else
-            blocks.emplace_back(at, at + n);
+    std::vector<std::uint8_t> old(kRead);
+    for (std::uint64_t start = 0; start < bytes.size(); start += kRead) {
+        const auto span = static_cast<std::size_t>(std::min<std::uint64_t>(kRead, bytes.size() - start));
+        const std::size_t got = start < old_size ? file.read_at(start, old.data(), span) : 0;
+        for (std::size_t in = 0; in < span; in += kBlock) {
+            const std::uint64_t at = start + in;
+            const std::size_t n = std::min(kBlock, span - in);
+            if (in + n <= got && std::memcmp(old.data() + in, bytes.data() + at, n) == 0) continue;
+            if (!blocks.empty() && blocks.back().second == at)
+                blocks.back().second = at + n;
+            else
+                blocks.emplace_back(at, at + n);
+        }
     }
     return blocks;
 }

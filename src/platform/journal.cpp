@@ -71,19 +71,33 @@ constexpr std::size_t kChunk = 64 * 1024;
 // tag, name length, size, offset, length
 constexpr std::size_t kRecordHead = 4 + 2 + 8 + 8 + 8;
 
+// CRC-32 (the polynomial of zlib and PNG), eight bytes a step ("slicing by
+// eight": each of the eight tables gives a byte's share shifted through one
+// more byte). The value is the same as byte by byte.
 std::uint32_t crc32(const void* data, std::size_t n, std::uint32_t crc = 0) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
+    using Tables = std::array<std::array<std::uint32_t, 256>, 8>;
+    static const Tables tables = [] {
+        Tables t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i;
             for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+            t[0][i] = c;
         }
+        for (std::size_t s = 1; s < 8; ++s)
+            for (std::uint32_t i = 0; i < 256; ++i) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
         return t;
     }();
     crc = ~crc;
     const auto* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < n; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    for (; n >= 8; n -= 8, bytes += 8) {
+        const std::uint32_t low = crc ^ (static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                                         static_cast<std::uint32_t>(bytes[2]) << 16 |
+                                         static_cast<std::uint32_t>(bytes[3]) << 24);
+        crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^ tables[5][(low >> 16) & 0xFF] ^
+              tables[4][low >> 24] ^ tables[3][bytes[4]] ^ tables[2][bytes[5]] ^ tables[1][bytes[6]] ^
+              tables[0][bytes[7]];
+    }
+    for (; n > 0; --n, ++bytes) crc = tables[0][(crc ^ *bytes) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
