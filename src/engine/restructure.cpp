@@ -160,9 +160,10 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
         files.push_back({px_path, build_primary_index(fresh, entries, previous_index_header(*file, px_path))});
     }
     for (NewFile& f : companions) files.push_back(std::move(f));
-    if (fresh.encrypted())
-        for (std::uint32_t b = 1; b <= blocks; ++b)
-            cipher::encrypt_block(block_at(b), fresh.block_size, fresh.checksum, b);
+    if (fresh.encrypted()) {
+        cipher::BlockKeys keys(fresh.checksum);  // one key serves every 256th block
+        for (std::uint32_t b = 1; b <= blocks; ++b) keys.for_block(b).encrypt(block_at(b), fresh.block_size);
+    }
     files.front().bytes = std::move(out);
     check_writable(*file, path, files);
     replace_table_files(path, files);
