@@ -153,47 +153,6 @@ BlockKey::BlockKey(std::uint32_t checksum, std::uint32_t block_number) : d_(bloc
     }
 }
 
-// Both directions work eight bytes at a time: the mask of eight bytes is one
-// word, and only the moves between a byte's plain and scrambled places are
-// made byte by byte.
-void BlockKey::decrypt(std::uint8_t* data, std::size_t size) const {
-    Chunk out;
-    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk) {
-        std::uint8_t* bytes = data + chunk * kChunk;
-        const std::uint8_t* term = chunk_terms().by_shift[(d_ - chunk) & 0xFF].data();
-        for (unsigned x = 0; x < kChunk; x += 8) {
-            std::uint8_t gathered[8];
-            for (unsigned i = 0; i < 8; ++i) gathered[i] = bytes[position_[x + i]];
-            std::uint64_t word, k, t;
-            std::memcpy(&word, gathered, 8);
-            std::memcpy(&k, key_ + x, 8);
-            std::memcpy(&t, term + x, 8);
-            word ^= k ^ t;
-            std::memcpy(out.data() + x, &word, 8);
-        }
-        std::memcpy(bytes, out.data(), kChunk);
-    }
-}
-
-void BlockKey::encrypt(std::uint8_t* data, std::size_t size) const {
-    Chunk out;
-    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk) {
-        std::uint8_t* bytes = data + chunk * kChunk;
-        const std::uint8_t* term = chunk_terms().by_shift[(d_ - chunk) & 0xFF].data();
-        for (unsigned x = 0; x < kChunk; x += 8) {
-            std::uint64_t word, k, t;
-            std::memcpy(&word, bytes + x, 8);
-            std::memcpy(&k, key_ + x, 8);
-            std::memcpy(&t, term + x, 8);
-            word ^= k ^ t;
-            std::uint8_t masked[8];
-            std::memcpy(masked, &word, 8);
-            for (unsigned i = 0; i < 8; ++i) out[position_[x + i]] = masked[i];
-        }
-        std::memcpy(bytes, out.data(), kChunk);
-    }
-}
-
 namespace {
 
 // Eight plain bytes of a chunk from x on, as a word that holds them in
@@ -223,49 +182,80 @@ bool has_zero_byte(std::uint64_t word) {
     return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
 }
 
-}  // namespace
-
-void BlockKey::decrypt_bytes(const std::uint8_t* block, std::size_t offset, std::size_t n,
-                             std::uint8_t* out) const {
-    const std::size_t end = offset + n;
-    while (offset < end) {
-        const std::size_t chunk = offset / kChunk;
-        const std::uint8_t* bytes = block + chunk * kChunk;
-        const std::uint8_t* term = chunk_terms().by_shift[(d_ - chunk) & 0xFF].data();
-        const std::size_t stop = std::min(end, (chunk + 1) * kChunk) - chunk * kChunk;
-        std::size_t x = offset - chunk * kChunk;
-        for (; x + 8 <= stop; x += 8, out += 8) {
-            const std::uint64_t word = plain_word(bytes, position_, key_, term, x);
-            std::memcpy(out, &word, 8);
-        }
-        for (; x < stop; ++x) *out++ = static_cast<std::uint8_t>(bytes[position_[x]] ^ key_[x] ^ term[x]);
-        offset = chunk * kChunk + stop;
-    }
-}
-
-std::size_t BlockKey::decrypt_text(const std::uint8_t* block, std::size_t offset, std::size_t n,
-                                   std::uint8_t* out) const {
+// The plain bytes [offset, offset + n) into out; with `to_zero`, only up to
+// the first zero byte. Returns the number of bytes before that zero (n when
+// there is none).
+template <bool to_zero>
+std::size_t unscramble_bytes(const std::uint8_t* block, std::size_t offset, std::size_t n, std::uint8_t* out,
+                             const std::uint8_t* position, const std::uint8_t* key, unsigned d) {
     const std::size_t start = offset;
     const std::size_t end = offset + n;
     while (offset < end) {
         const std::size_t chunk = offset / kChunk;
         const std::uint8_t* bytes = block + chunk * kChunk;
-        const std::uint8_t* term = chunk_terms().by_shift[(d_ - chunk) & 0xFF].data();
+        const std::uint8_t* term = chunk_terms().by_shift[(d - chunk) & 0xFF].data();
         const std::size_t stop = std::min(end, (chunk + 1) * kChunk) - chunk * kChunk;
         std::size_t x = offset - chunk * kChunk;
         for (; x + 8 <= stop; x += 8, out += 8) {
-            const std::uint64_t word = plain_word(bytes, position_, key_, term, x);
+            const std::uint64_t word = plain_word(bytes, position, key, term, x);
             std::memcpy(out, &word, 8);
-            if (has_zero_byte(word)) return chunk * kChunk + x + first_zero_byte(word) - start;
+            if (to_zero && has_zero_byte(word)) return chunk * kChunk + x + first_zero_byte(word) - start;
         }
         for (; x < stop; ++x) {
-            const auto plain = static_cast<std::uint8_t>(bytes[position_[x]] ^ key_[x] ^ term[x]);
-            if (plain == 0) return chunk * kChunk + x - start;
+            const auto plain = static_cast<std::uint8_t>(bytes[position[x]] ^ key[x] ^ term[x]);
+            if (to_zero && plain == 0) return chunk * kChunk + x - start;
             *out++ = plain;
         }
         offset = chunk * kChunk + stop;
     }
     return n;
+}
+
+}  // namespace
+
+// Both directions work eight bytes at a time: the mask of eight bytes is one
+// word, and only the moves between a byte's plain and scrambled places are
+// made byte by byte.
+void BlockKey::decrypt(std::uint8_t* data, std::size_t size) const {
+    Chunk out;
+    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk) {
+        std::uint8_t* bytes = data + chunk * kChunk;
+        const std::uint8_t* term = chunk_terms().by_shift[(d_ - chunk) & 0xFF].data();
+        for (unsigned x = 0; x < kChunk; x += 8) {
+            const std::uint64_t word = plain_word(bytes, position_, key_, term, x);
+            std::memcpy(out.data() + x, &word, 8);
+        }
+        std::memcpy(bytes, out.data(), kChunk);
+    }
+}
+
+void BlockKey::encrypt(std::uint8_t* data, std::size_t size) const {
+    Chunk out;
+    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk) {
+        std::uint8_t* bytes = data + chunk * kChunk;
+        const std::uint8_t* term = chunk_terms().by_shift[(d_ - chunk) & 0xFF].data();
+        for (unsigned x = 0; x < kChunk; x += 8) {
+            std::uint64_t word, k, t;
+            std::memcpy(&word, bytes + x, 8);
+            std::memcpy(&k, key_ + x, 8);
+            std::memcpy(&t, term + x, 8);
+            word ^= k ^ t;
+            std::uint8_t masked[8];
+            std::memcpy(masked, &word, 8);
+            for (unsigned i = 0; i < 8; ++i) out[position_[x + i]] = masked[i];
+        }
+        std::memcpy(bytes, out.data(), kChunk);
+    }
+}
+
+void BlockKey::decrypt_bytes(const std::uint8_t* block, std::size_t offset, std::size_t n,
+                             std::uint8_t* out) const {
+    unscramble_bytes<false>(block, offset, n, out, position_, key_, d_);
+}
+
+std::size_t BlockKey::decrypt_text(const std::uint8_t* block, std::size_t offset, std::size_t n,
+                                   std::uint8_t* out) const {
+    return unscramble_bytes<true>(block, offset, n, out, position_, key_, d_);
 }
 
 BlockKeys::BlockKeys(std::uint32_t checksum) : checksum_(checksum) {}
