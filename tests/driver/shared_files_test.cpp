@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/journal.h"
 #include "platform/text.h"
+#include "support/file_identity.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
 
@@ -217,20 +218,8 @@ TEST(SharedFiles, ARunKilledAtAnyMomentLeavesTheOldTableOrTheNewOne) {
               << " the upgraded one; " << interrupted << " left a journal to put back\n";
 }
 
-struct Identity {
-    ino_t inode = 0;
-    nlink_t links = 0;
-    uid_t owner = 0;
-    gid_t group = 0;
-    mode_t mode = 0;
-    bool operator==(const Identity&) const = default;
-};
-
-Identity identity(const fs::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return {info.st_ino, info.st_nlink, info.st_uid, info.st_gid, info.st_mode & 07777};
-}
+using testing_support::identity;
+using Identity = testing_support::FileIdentity;
 
 // The INI file the Windows programs read may be a symbolic link, have
 // several names and belong to someone else: the run writes the file, keeps

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/journal.h"
 #include "support/fault_file_system.h"
+#include "support/file_identity.h"
 #include "support/files.h"
 #include "support/other_process.h"
 #include "support/temp_dir.h"
@@ -241,20 +242,8 @@ TEST_F(Sharing, AnInterruptedChangeIsPutBackInTheFolderWhereverItIsNow) {
 
 #ifndef _WIN32
 
-struct Identity {
-    ino_t inode = 0;
-    nlink_t links = 0;
-    uid_t owner = 0;
-    gid_t group = 0;
-    mode_t mode = 0;
-    bool operator==(const Identity&) const = default;
-};
-
-Identity identity(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return {info.st_ino, info.st_nlink, info.st_uid, info.st_gid, info.st_mode & 07777};
-}
+using testing_support::identity;
+using Identity = testing_support::FileIdentity;
 
 TEST_F(Sharing, ATableBehindASymbolicLinkIsChangedWhereItLies) {
     const fs::path view = dir.path() / "view";
