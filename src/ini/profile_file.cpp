@@ -10,7 +10,6 @@
 #include "platform/text.h"
 
 namespace ini {
-
 namespace {
 
 // The directory that would hold the file: the text up to its last separator,
