@@ -1,7 +1,7 @@
 #include "driver/duplicates.h"
 
+#include "ini/reading_rules.h"
 #include "platform/messages.h"
-#include "platform/profile.h"
 
 #include <cstdint>
 #include <deque>
@@ -23,7 +23,7 @@ std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList
     rows.reserve(list.Items.size());
 
     for (const auto& entry : list.Items) {
-        std::string form = platform::profile_name_as_matched(entry->Id);
+        std::string form = ini::profile_name_as_matched(entry->Id);
         std::string_view key = entry->Id;
         if (form != key) key = folded.emplace_back(std::move(form));
         for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {

@@ -1,5 +1,6 @@
 #include "stores/ini_file.h"
 
+#include "ini/reading_rules.h"
 #include "platform/exception.h"
 #include "platform/system.h"
 
@@ -29,11 +30,11 @@ std::string printable(std::string_view text) {
 // "Невозможно записать в файл <file>: идентификатор "<key>" <reason>" and its
 // variant for values, in the ANSI code page (1251).
 std::string refusal_message(const std::string& fileName, std::string_view section,
-                            std::string_view key, platform::ProfileEntryProblem problem) {
+                            std::string_view key, ini::ProfileEntryProblem problem) {
     std::string message =
         "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xE7\xE0\xEF\xE8\xF1\xE0\xF2\xFC \xE2 "
         "\xF4\xE0\xE9\xEB " + fileName;
-    if (problem == platform::ProfileEntryProblem::line_break_in_value) {
+    if (problem == ini::ProfileEntryProblem::line_break_in_value) {
         // ": значение идентификатора "<key>" в секции <section> содержит перевод
         // строки или нулевой символ"
         message += ": \xE7\xED\xE0\xF7\xE5\xED\xE8\xE5 \xE8\xE4\xE5\xED\xF2\xE8\xF4\xE8\xEA\xE0"
@@ -46,13 +47,13 @@ std::string refusal_message(const std::string& fileName, std::string_view sectio
     // ": идентификатор "<key>" "
     message += ": \xE8\xE4\xE5\xED\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xEE\xF0 \"" + printable(key) + "\" ";
     switch (problem) {
-        case platform::ProfileEntryProblem::empty_key:
+        case ini::ProfileEntryProblem::empty_key:
             message += "\xEF\xF3\xF1\xF2";  // "пуст"
             break;
-        case platform::ProfileEntryProblem::equals_in_key:
+        case ini::ProfileEntryProblem::equals_in_key:
             message += "\xF1\xEE\xE4\xE5\xF0\xE6\xE8\xF2 \xE7\xED\xE0\xEA \"=\"";  // содержит знак "="
             break;
-        case platform::ProfileEntryProblem::key_looks_like_section_or_comment:
+        case ini::ProfileEntryProblem::key_looks_like_section_or_comment:
             // начинается со знака "[" или ";"
             message += "\xED\xE0\xF7\xE8\xED\xE0\xE5\xF2\xF1\xFF \xF1\xEE \xE7\xED\xE0\xEA\xE0 "
                        "\"[\" \xE8\xEB\xE8 \";\"";
@@ -92,7 +93,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     // The document checks the texts itself and changes nothing when it
     // refuses them; only then is the reason worked out, for the message.
     try {
-        if (platform::profile_value_reads_back(value)) {
+        if (ini::profile_value_reads_back(value)) {
             file_.document().set_value(section, key, value);
         } else {
             std::string quoted;
@@ -101,8 +102,8 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
             file_.document().set_value(section, key, quoted);
         }
     } catch (const Exception&) {
-        const auto problem = platform::check_profile_entry(key, value);
-        if (problem != platform::ProfileEntryProblem::none) {
+        const auto problem = ini::check_profile_entry(key, value);
+        if (problem != ini::ProfileEntryProblem::none) {
             throw Exception(refusal_message(fileName_, section, key, problem));
         }
         throw;

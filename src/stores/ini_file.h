@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/profile.h"
+#include "ini/profile_file.h"
 
 class TIniFile {
 public:
@@ -54,5 +54,5 @@ public:
 
 private:
     std::string fileName_;
-    platform::ProfileFile file_;
+    ini::ProfileFile file_;
 };

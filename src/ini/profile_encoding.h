@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace ini {
 
 enum class ProfileEncoding { ansi, utf8, utf16le, utf16be };
 
@@ -48,4 +48,4 @@ void encode_profile(std::string_view text, ProfileEncoding encoding, std::string
 // character that the code page lacks.
 std::string readable_profile_text(std::string_view text);
 
-}  // namespace platform
+}  // namespace ini

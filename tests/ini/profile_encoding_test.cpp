@@ -2,7 +2,7 @@
 // in Ctrl-Z, as the Windows private-profile functions read and write them.
 
 #include "platform/cp1251.h"
-#include "platform/profile.h"
+#include "ini/profile_file.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-using platform::ProfileFile;
+using ini::ProfileFile;
 using testing_support::read_bytes;
 using testing_support::write_bytes;
 

@@ -1,11 +1,11 @@
-#include "platform/profile_encoding.h"
+#include "ini/profile_encoding.h"
 
 #include "platform/text.h"
 
 #include <cstdint>
 #include <vector>
 
-namespace platform {
+namespace ini {
 namespace {
 
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -51,13 +51,13 @@ public:
     AnsiForms() : forms_(0x10000, 0) {}
 
     bool append(char32_t code_point, std::string& out) {
-        if (code_point >= forms_.size()) return append_ansi_form(code_point, out);
+        if (code_point >= forms_.size()) return platform::append_ansi_form(code_point, out);
         std::uint32_t& form = forms_[code_point];
         if (form == 0) {
             std::string bytes;
             form = kKnown;
             // Forms of one or two bytes (every ANSI code page's) are kept.
-            if (append_ansi_form(code_point, bytes) && bytes.size() <= 2) {
+            if (platform::append_ansi_form(code_point, bytes) && bytes.size() <= 2) {
                 form |= kHasForm | (static_cast<std::uint32_t>(bytes.size()) << 16) |
                         static_cast<unsigned char>(bytes[0]);
                 if (bytes.size() == 2) form |= std::uint32_t{static_cast<unsigned char>(bytes[1])} << 8;
@@ -219,10 +219,10 @@ const std::vector<char32_t>& single_byte_code_points() {
     static const std::vector<char32_t> table = [] {
         std::string bytes(256, '\0');
         for (int b = 0; b < 256; ++b) {
-            if (is_lead_byte(static_cast<unsigned char>(b))) return std::vector<char32_t>();
+            if (platform::is_lead_byte(static_cast<unsigned char>(b))) return std::vector<char32_t>();
             bytes[static_cast<std::size_t>(b)] = static_cast<char>(b);
         }
-        std::u32string decoded = unicode_from_ansi(bytes);
+        std::u32string decoded = platform::unicode_from_ansi(bytes);
         if (decoded.size() != 256) return std::vector<char32_t>();
         return std::vector<char32_t>(decoded.begin(), decoded.end());
     }();
@@ -248,9 +248,9 @@ void encode_run(std::string_view ansi, ProfileEncoding encoding, std::string& ou
         for (; i < end; ++i) put(static_cast<unsigned char>(ansi[i]));
         // A trail byte may be ASCII: a double-byte character goes whole.
         while (end < ansi.size() && static_cast<unsigned char>(ansi[end]) >= 0x80)
-            end += is_lead_byte(static_cast<unsigned char>(ansi[end])) && end + 1 < ansi.size() ? 2 : 1;
+            end += platform::is_lead_byte(static_cast<unsigned char>(ansi[end])) && end + 1 < ansi.size() ? 2 : 1;
         if (end > i) {
-            for (const char32_t code_point : unicode_from_ansi(ansi.substr(i, end - i))) put(code_point);
+            for (const char32_t code_point : platform::unicode_from_ansi(ansi.substr(i, end - i))) put(code_point);
             i = end;
         }
     }
@@ -324,4 +324,4 @@ std::string readable_profile_text(std::string_view text) {
     return result;
 }
 
-}  // namespace platform
+}  // namespace ini

@@ -1,0 +1,180 @@
+#include "ini/profile_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace ini {
+namespace {
+
+// The directory that would hold the file: the text up to its last separator,
+// or the current directory (".") for a bare name.
+std::string containing_directory(const std::string& path) {
+    std::size_t last = std::string::npos;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (platform::is_path_separator(c)) {
+            last = i;
+        } else if (platform::is_lead_byte(c)) {
+            ++i;
+        }
+    }
+    if (last == std::string::npos) return ".";
+    return path.substr(0, last + 1);
+}
+
+// Files are compared and written in pieces of this size.
+constexpr std::size_t kChunk = 1 << 20;
+// Pieces of the text at least this long are not copied into a piece of
+// kChunk first.
+constexpr std::size_t kDirectPiece = 16 * 1024;
+
+using Producer = std::function<void(const platform::ContentSink&)>;
+
+// True when the file holds exactly the bytes `produce` hands over (of
+// `expected_size` bytes, when known); false too when it cannot be read.
+bool file_holds(const std::string& path, const Producer& produce,
+                std::optional<std::uint64_t> expected_size = std::nullopt) {
+    try {
+        const auto file = platform::file_system().open(path, platform::OpenMode::read);
+        const std::uint64_t size = file->size();
+        if (expected_size && *expected_size != size) return false;
+        std::vector<char> buffer(kChunk);
+        std::uint64_t offset = 0;
+        bool same = true;
+        produce([&](std::string_view piece) {
+            while (same && !piece.empty()) {
+                const std::size_t n = file->read_at(offset, buffer.data(), std::min(piece.size(), buffer.size()));
+                if (n == 0 || std::memcmp(piece.data(), buffer.data(), n) != 0) same = false;
+                offset += n;
+                piece.remove_prefix(n);
+            }
+        });
+        return same && offset == size;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+// Puts the content in the file: atomically, by a temporary renamed over
+// it. A file that another program holds open without sharing its deletion
+// (many programs open their INI files so, sharing reading and writing)
+// cannot be renamed over, but the Windows profile functions still write it:
+// in place. So does this, when and only when sharing refused the replace,
+// under a rollback journal (so that a crash leaves the old text or the new
+// one), and reads the file back: another program's writes in the meantime
+// must not pass for ours.
+void put_content(const std::string& path, const Producer& produce) {
+    try {
+        platform::write_stream_atomically(path, produce);
+        return;
+    } catch (const Exception&) {
+        if (!platform::file_system().replace_blocked_by_sharing(path)) throw;
+    }
+    platform::write_stream_in_place(path, produce);
+    if (!file_holds(path, produce))
+        throw Exception(path + ": another program changed the file while it was written");
+}
+
+}  // namespace
+
+ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
+
+ProfileFile::~ProfileFile() = default;
+
+ProfileDocument& ProfileFile::document() {
+    if (!document_) load();
+    return *document_;
+}
+
+void ProfileFile::load() {
+    try {
+        // An in-place save that a crash interrupted leaves a mix of old and
+        // new text; its journal puts the old one back.
+        platform::recover_file(path_);
+    } catch (const Exception&) {
+        existed_ = platform::file_system().kind(path_) != platform::FileKind::missing;
+        unreadable_ = true;
+        document_.emplace();
+        return;
+    }
+    switch (platform::file_system().kind(path_)) {
+        case platform::FileKind::missing:
+            document_.emplace();
+            return;
+        case platform::FileKind::file:
+            existed_ = true;
+            try {
+                ProfileText loaded = decode_profile(platform::read_whole_file(path_));
+                encoding_ = loaded.encoding;
+                document_.emplace(std::move(loaded.text), loaded.escapes);
+            } catch (const Exception&) {
+                // Unreadable, or too large to be an INI file.
+                unreadable_ = true;
+                document_.emplace();
+            }
+            return;
+        case platform::FileKind::directory:
+        case platform::FileKind::other:
+            existed_ = true;
+            unreadable_ = true;
+            document_.emplace();
+            return;
+    }
+}
+
+void ProfileFile::produce(const platform::ContentSink& sink) const {
+    std::string buffer(byte_order_mark(encoding_));
+    buffer.reserve(kChunk);
+    document_->visit([&](std::string_view piece) {
+        if (!buffer.empty() && buffer.size() + piece.size() > kChunk) {
+            sink(buffer);
+            buffer.clear();
+        }
+        // ANSI text is handed on as it lies unless it comes in small pieces.
+        if (piece.size() >= kDirectPiece && encoding_ == ProfileEncoding::ansi) {
+            if (!buffer.empty()) {
+                sink(buffer);
+                buffer.clear();
+            }
+            sink(piece);
+        } else {
+            encode_profile(piece, encoding_, buffer);
+        }
+        return true;
+    });
+    if (!buffer.empty()) sink(buffer);
+}
+
+void ProfileFile::save() {
+    if (!document_) return;
+    if (unreadable_) {
+        // Writing now would replace a file whose content we never saw.
+        throw Exception(path_ + ": not a readable file");
+    }
+    if (!document_->modified()) {
+        if (!existed_ && platform::file_system().kind(containing_directory(path_)) != platform::FileKind::directory) {
+            throw Exception(path_ + ": the directory does not exist");
+        }
+        return;
+    }
+    const Producer content = [this](const platform::ContentSink& sink) { produce(sink); };
+    // ANSI text is written as it stands: its size is known beforehand.
+    std::optional<std::uint64_t> size;
+    if (encoding_ == ProfileEncoding::ansi) size = document_->size();
+    if (existed_ && file_holds(path_, content, size)) return;
+    if (existed_) {
+        // A read-only file is refused, as the Windows functions refuse it,
+        // though a rename over it would succeed on POSIX.
+        platform::file_system().open(path_, platform::OpenMode::read_write);
+    }
+    put_content(path_, content);
+    existed_ = true;
+}
+
+}  // namespace ini
