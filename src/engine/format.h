@@ -36,6 +36,13 @@ constexpr std::uint8_t kPrimaryIndex = 1;
 constexpr std::uint8_t kUnkeyedTable = 2;
 
 constexpr std::size_t kBlockHeaderSize = 6;
+// The block header (pxlib's doc/pxformat.txt): the next and previous block
+// of the chain and the bytes of records past the first (negative: none).
+namespace block_header {
+constexpr std::size_t kNext = 0;
+constexpr std::size_t kPrevious = 2;
+constexpr std::size_t kAddedDataSize = 4;
+}  // namespace block_header
 // Encryption 1 (0x25) of every level 4+ table, encrypted or not (seen in
 // tables the old engine wrote); the checksum is then at 0x5C.
 constexpr std::uint32_t kLevel4Encryption = 0xFF00FF00;
