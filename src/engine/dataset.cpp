@@ -2,6 +2,7 @@
 
 #include "engine/bytes.h"
 #include "engine/table_guard.h"
+#include "engine/table_lock.h"
 #include "engine/values.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
@@ -18,8 +19,7 @@ Dataset::Dataset(const std::string& path, bool writable) : writable_(writable) {
     // first) for as long as the dataset is open.
     file_ = std::make_unique<TableFile>(path, false);
     const TableHeader& h = file_->header();
-    if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
-        throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
+    check_password(path, h);
     driver_ = LanguageDriver::identify(h);
     for (std::size_t i = 0; i < h.fields.size(); ++i) {
         names_.push_back(driver_.read(h.fields[i].name));
@@ -241,8 +241,8 @@ void Dataset::locate_index_update(const std::uint8_t* removed, const std::uint8_
 
 void Dataset::check_can_write() {
     if (write_checked_) return;
-    if (!writable_) throw Exception("Table " + path() + " is open read-only");
-    check_table_changeable(path(), header());
+    // The password was checked when the table was opened.
+    check_may_change(path(), header(), ChangeRequest{!writable_, false});
     // The rows as read under the shared lock; the cursor moves into them.
     load_all();
     const std::string table_path = path();
@@ -262,8 +262,7 @@ void Dataset::check_can_write() {
         }
         if (e.Kind() == ErrorKind::damaged || e.Kind() == ErrorKind::in_use || e.Kind() == ErrorKind::permission)
             throw;
-        throw Exception("Table " + table_path + " cannot be changed (read-only?): " + e.Message(), e.Kind(),
-                        e.Reason());
+        throw TableLock::change_refused(table_path, e);
     }
     // Between the two locks another program may have changed the table:
     // what was read then is out of date, and a change made from it would

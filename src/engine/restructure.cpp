@@ -28,10 +28,7 @@ std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     // says so); the folder is proven writable when the journal is created,
     // before anything is written.
     std::unique_ptr<TableFile> file = std::make_unique<TableFile>(path, true);
-    const TableHeader& h = file->header();
-    if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
-        throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
-    check_table_changeable(path, h);
+    check_may_change(path, file->header());
     return file;
 }
 
