@@ -108,7 +108,7 @@ void BlockChain::remove(TableFile& file, Position at) {
 
 std::uint32_t BlockChain::new_block(TableFile& file) {
     TableHeader& h = file.header();
-    if (h.file_blocks >= 0xFFFF) throw Exception("Table " + file.path() + " is full (65535 blocks)");
+    if (h.file_blocks >= kMaxFileBlocks) throw Exception("Table " + file.path() + " is full (65535 blocks)");
     return ++h.file_blocks;
 }
 

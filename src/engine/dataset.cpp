@@ -123,8 +123,8 @@ std::string Dataset::value(int index) {
         if (f.type == kAlpha) driver_.read_in_place(text);
         return text;
     }
-    const std::size_t leader = f.width - 10;
-    const std::uint32_t size = get_u32(bytes + leader + 4);
+    const std::size_t leader = f.width - kBlobPointerSize;
+    const std::uint32_t size = get_u32(bytes + leader + kBlobPointerLength);
     std::string blob;
     if (size == 0) return {};
     if (size <= leader) {
