@@ -36,11 +36,24 @@ constexpr std::uint8_t kPrimaryIndex = 1;
 constexpr std::uint8_t kUnkeyedTable = 2;
 
 constexpr std::size_t kBlockHeaderSize = 6;
+// The block header (pxlib's doc/pxformat.txt): the next and previous block
+// of the chain and the bytes of records past the first (negative: none).
+namespace block_header {
+constexpr std::size_t kNext = 0;
+constexpr std::size_t kPrevious = 2;
+constexpr std::size_t kAddedDataSize = 4;
+}  // namespace block_header
+// Block numbers are 16-bit (pxlib's doc/pxformat.txt); blocks come in units
+// of 1 KB (the header's block size byte counts them) up to 32 KB.
+constexpr std::uint32_t kMaxFileBlocks = 0xFFFF;
+constexpr std::size_t kBlockSizeUnit = 1024;
+constexpr std::size_t kMaxBlockSize = 32 * kBlockSizeUnit;
 // Encryption 1 (0x25) of every level 4+ table, encrypted or not (seen in
 // tables the old engine wrote); the checksum is then at 0x5C.
 constexpr std::uint32_t kLevel4Encryption = 0xFF00FF00;
 
-// Header offsets used by more than one place.
+// Header offsets used by more than one place (pxlib's doc/pxformat.txt; the
+// level 4 ones also seen in tables the old engine wrote).
 namespace offset {
 constexpr std::size_t kRecordSize = 0x00;
 constexpr std::size_t kHeaderSize = 0x02;

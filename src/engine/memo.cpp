@@ -46,9 +46,9 @@ std::string MemoFile::read_bytes(std::uint64_t offset, std::size_t size) {
 }
 
 std::string MemoFile::read(const std::uint8_t* field_bytes, std::size_t width) {
-    const std::uint8_t* pointer = field_bytes + width - 10;
+    const std::uint8_t* pointer = field_bytes + width - kBlobPointerSize;
     const std::uint32_t location = get_u32(pointer);
-    const std::uint32_t size = get_u32(pointer + 4);
+    const std::uint32_t size = get_u32(pointer + kBlobPointerLength);
     const std::uint64_t offset = location & 0xFFFFFF00u;
     const unsigned index = location & 0xFFu;
     if (offset == 0 || offset % kMemoBlock != 0) damaged("a blob pointer is invalid");

@@ -11,6 +11,13 @@
 
 namespace engine {
 
+// A blob field ends in a pointer to its data (pxlib's doc/pxformat.txt):
+// the .MB offset with the blob's index in its low byte (4 bytes), the
+// length (4) and a modification number (2). The field's bytes before it,
+// its leader, hold the blob's start, or the whole blob when it fits.
+constexpr std::size_t kBlobPointerSize = 10;
+constexpr std::size_t kBlobPointerLength = 4;  // where the length is in the pointer
+
 class MemoFile {
 public:
     // checksum: the table's, when it is encrypted (the .MB then is too).

@@ -23,7 +23,6 @@
 namespace engine {
 namespace {
 
-constexpr std::size_t kIndexHeaderSize = 0x800;
 constexpr std::uint32_t kMaxStatistic = 0x7FFF;  // statistics are stored as signed shorts
 
 struct Level {

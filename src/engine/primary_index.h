@@ -13,6 +13,10 @@
 
 namespace engine {
 
+// The header of a .PX the Windows engine writes (seen in the indexes of
+// tables the old engine wrote).
+constexpr std::size_t kIndexHeaderSize = 0x800;
+
 struct IndexEntry {
     const std::uint8_t* first_record = nullptr;  // the key fields are read from it
     std::uint32_t block = 0;

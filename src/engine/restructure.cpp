@@ -28,10 +28,7 @@ std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
     // says so); the folder is proven writable when the journal is created,
     // before anything is written.
     std::unique_ptr<TableFile> file = std::make_unique<TableFile>(path, true);
-    const TableHeader& h = file->header();
-    if (h.encrypted() && !Session::instance().holds_checksum(h.checksum))
-        throw Exception("Table " + path + " is encrypted and the session holds no valid password for it");
-    check_table_changeable(path, h);
+    check_may_change(path, file->header());
     return file;
 }
 
@@ -41,7 +38,7 @@ std::unique_ptr<TableFile> open_for_rewrite(const std::string& path) {
 std::vector<std::uint8_t> previous_index_header(TableFile& table, const std::string& px_path) {
     platform::File* px = table.lock().file(px_path);
     if (px == nullptr) return {};
-    std::vector<std::uint8_t> bytes(0x800, 0);
+    std::vector<std::uint8_t> bytes(kIndexHeaderSize, 0);
     bytes.resize(px->read_at(0, bytes.data(), bytes.size()));
     return bytes;
 }
@@ -92,8 +89,8 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
     added.name = name;
     const std::size_t record_size = old.record_size + static_cast<std::size_t>(width);
     std::size_t block_size = old.block_size;
-    while (block_size - kBlockHeaderSize < record_size) block_size += 1024;
-    if (block_size > 32 * 1024) throw Exception("The record of table " + path + " would be too large");
+    while (block_size - kBlockHeaderSize < record_size) block_size += kBlockSizeUnit;
+    if (block_size > kMaxBlockSize) throw Exception("The record of table " + path + " would be too large");
 
     std::vector<std::uint8_t> header_bytes = header_with_added_fields(old, {added}, block_size);
     TableHeader fresh = parse_table_header(path, header_bytes, header_bytes.size());
@@ -124,7 +121,7 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
         for (std::size_t r = 0; r < walker.info().count; ++r) {
             if (blocks == 0 || in_block == per_block) {
                 ++blocks;
-                if (blocks > 0xFFFF) throw Exception("Table " + path + " would need too many blocks");
+                if (blocks > kMaxFileBlocks) throw Exception("Table " + path + " would need too many blocks");
                 out.resize(out.size() + fresh.block_size, 0);
                 in_block = 0;
             }

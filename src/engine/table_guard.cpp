@@ -1,6 +1,7 @@
 #include "engine/table_guard.h"
 
 #include "engine/bytes.h"
+#include "engine/engine.h"
 #include "engine/format.h"
 #include "engine/replace.h"
 #include "engine/table_file.h"
@@ -77,7 +78,14 @@ bool lock_file_names(const std::string& lock_path, const std::string& stem, cons
 
 }  // namespace
 
-void check_table_changeable(const std::string& table_path, const TableHeader& header) {
+void check_password(const std::string& table_path, const TableHeader& header) {
+    if (header.encrypted() && !Session::instance().holds_checksum(header.checksum))
+        throw Exception("Table " + table_path + " is encrypted and the session holds no valid password for it");
+}
+
+void check_may_change(const std::string& table_path, const TableHeader& header, const ChangeRequest& request) {
+    if (request.read_only) throw Exception("Table " + table_path + " is open read-only");
+    if (request.check_password) check_password(table_path, header);
     auto& fs = platform::file_system();
     const std::string lock = companion_path(table_path, "LCK");
     if (fs.kind(lock) != platform::FileKind::missing)

@@ -89,12 +89,15 @@ std::unique_ptr<platform::File> TableLock::open_locked(const std::string& name, 
         if (e.Kind() == ErrorKind::in_use)
             throw Exception("Table " + given_ + " is in use by another program\n" + e.Message(), ErrorKind::in_use,
                             e.Reason());
-        if (e.Kind() == ErrorKind::permission && change)
-            throw Exception("Table " + given_ + " cannot be changed (read-only?): " + e.Message(),
-                            ErrorKind::permission, e.Reason());
+        if (e.Kind() == ErrorKind::permission && change) throw change_refused(given_, e);
         if (e.Kind() == ErrorKind::not_found && !must_exist) return nullptr;
         throw;
     }
+}
+
+Exception TableLock::change_refused(const std::string& table_path, const Exception& cause) {
+    return Exception("Table " + table_path + " cannot be changed (read-only?): " + cause.Message(), cause.Kind(),
+                     cause.Reason());
 }
 
 void TableLock::recover() {

@@ -20,6 +20,7 @@
 // file past an exclusive one. A change asked for while another dataset of
 // this process reads the table is refused at once (it would wait for itself).
 
+#include "platform/exception.h"
 #include "platform/file_system.h"
 #include "platform/journal.h"
 
@@ -63,6 +64,10 @@ public:
     platform::File& create_file(const std::string& path);
     // The name of a path's file in the table's folder.
     static std::string name_of(const std::string& path);
+    // A change of table `table_path` that the file system refused with
+    // `cause`, reported as the table not being changeable (of the cause's
+    // kind and reason).
+    static Exception change_refused(const std::string& table_path, const Exception& cause);
 
     // For journals: files by their names in the table's folder.
     platform::File* find(const std::string& name) override;

@@ -224,6 +224,53 @@ TEST(Write, UnkeyedInsertsAppendInOrder) {
 // A post that fails at any file operation leaves the table exactly as it
 // was (or, failing after its journal went, with the new row), its index in
 // step; the same dataset goes on working.
+// Rows whose keys change leave their blocks: an emptied block leaves the
+// chain for the free list (the header's first free block, the block linking
+// to the one freed before it, counting no rows), and an emptied first block
+// keeps its number by taking over its successor's rows.
+TEST(Write, BlocksEmptiedByKeyChangesGoOnTheFreeList) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("T.DB");
+    engine::TableSpec definition = engine_test::path_table_spec(true);
+    definition.block_size_kb = 1;  // 5 rows of 200 bytes a block
+    engine::create_table(path, definition);
+    engine::Table table;
+    table.set_table_name(path);
+    table.open();
+    for (int i = 10; i < 25; ++i) engine_test::insert_row(table, {"K" + std::to_string(i), "", ""});
+    auto move_keys = [&](int from, int to) {
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(table.locate("MASTER_ID", "K" + std::to_string(from + i), false, true));
+            table.edit();
+            table.field_by_name("MASTER_ID").set_as_string("K" + std::to_string(to + i));
+            table.post();
+        }
+    };
+    auto free_block = [&](const std::string& bytes, std::uint32_t number, std::uint32_t link) {
+        const auto* db = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        const std::size_t header_size = engine::get_u16(db + 2);
+        const std::uint8_t* block = db + header_size + (number - 1) * 1024;
+        EXPECT_EQ(engine::get_u16(block), link) << "block " << number;
+        EXPECT_EQ(engine::get_u16(block + 2), 0u) << "block " << number;
+        EXPECT_EQ(engine::get_u16(block + 4), 0x10000u - 200u) << "block " << number;  // no rows
+    };
+    move_keys(15, 30);  // empties block 2, in the middle
+    std::string bytes = file_bytes(path);
+    EXPECT_EQ(engine::get_u16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 0x4D), 2u);
+    free_block(bytes, 2, 0);
+    move_keys(10, 40);  // empties block 1, which takes over block 3's rows
+    bytes = file_bytes(path);
+    EXPECT_EQ(engine::get_u16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 0x4D), 3u);
+    free_block(bytes, 3, 2);
+    table.close();
+    std::vector<std::string> expected;
+    for (int base : {20, 30, 40})
+        for (int i = 0; i < 5; ++i) expected.push_back("K" + std::to_string(base + i));
+    EXPECT_EQ(column(path, 0), expected);
+    expect_index_matches(path, dir.file("T.PX"));
+    EXPECT_EQ(engine_test::pxlib_read(path).rows.size(), 15u);
+}
+
 TEST(Write, AFailedPostLeavesTheTableAsItWas) {
     testing_support::TempDir dir;
     const std::string path = dir.file("T.DB");
