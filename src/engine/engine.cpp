@@ -11,6 +11,7 @@
 #include "engine/replace.h"
 #include "engine/restructure.h"
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -343,7 +344,7 @@ void create_table(const std::string& path, const TableSpec& definition) {
     }
     if (record_size > layout.block_size - kBlockHeaderSize)
         throw Exception("The record does not fit a block of " + std::to_string(definition.block_size_kb) + " KB");
-    std::string name = path.substr(directory_of(path).size());
+    std::string name = platform::file_name_part(path);
     layout.table_name = name;
 
     std::vector<NewFile> files;

@@ -1,23 +1,13 @@
 #include "model/path_text.h"
 
+#include "platform/path_parts.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
 
-std::size_t FileNameStart(const std::string& path) {
-    std::size_t cut = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (platform::is_lead_byte(c)) {
-            ++i;
-            continue;
-        }
-        if (platform::is_path_separator(c)) cut = i + 1;
-    }
-    return cut;
-}
+std::size_t FileNameStart(const std::string& path) { return platform::file_name_start(path); }
 
 namespace {
 
@@ -37,30 +27,16 @@ std::string UpperCase(const std::string& text) { return platform::upper_case(tex
 
 std::string ExpandFileName(const std::string& path) { return platform::full_path(path); }
 
-std::string DrivePart(const std::string& path) {
-    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
-    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
-        const std::size_t first = path.find('\\', 2);
-        const std::size_t second = first == std::string::npos ? std::string::npos : path.find('\\', first + 1);
-        if (second != std::string::npos) return path.substr(0, second);
-        if (path.size() > 2 && path.back() == '\\') return path.substr(0, path.size() - 1);
-        return path;
-    }
-    return std::string();
-}
+std::string DrivePart(const std::string& path) { return platform::drive_part(path); }
 
-std::string DirectoryPart(const std::string& path) { return path.substr(0, FileNameStart(path)); }
+std::string DirectoryPart(const std::string& path) { return platform::directory_part(path); }
 
-std::string FileNamePart(const std::string& path) { return path.substr(FileNameStart(path)); }
+std::string FileNamePart(const std::string& path) { return platform::file_name_part(path); }
 
-std::string ExtensionPart(const std::string& path) {
-    const std::string name = FileNamePart(path);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot);
-}
+std::string ExtensionPart(const std::string& path) { return platform::extension_part(path); }
 
 std::string ReplaceExtension(const std::string& path, const std::string& extension) {
-    return path.substr(0, path.size() - ExtensionPart(path).size()) + "." + extension;
+    return platform::replace_extension(path, extension);
 }
 
 std::string DirectoryWithoutDrive(const std::string& path) {
