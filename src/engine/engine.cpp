@@ -30,7 +30,6 @@ void Session::add_password(const std::string& password) {
     if (password.size() > kMaxPasswordLength)
         throw Exception("A password is limited to " + std::to_string(kMaxPasswordLength) +
                         " characters");
-    started_ = true;
     passwords_.push_back(password);
 }
 
