@@ -284,11 +284,4 @@ void decrypt_memo(std::uint8_t* data, std::size_t size, std::uint32_t checksum) 
         unscramble_chunk(data + chunk * kChunk, a, b, a + 1, b + 1);
 }
 
-void encrypt_memo(std::uint8_t* data, std::size_t size, std::uint32_t checksum) {
-    const unsigned a = checksum & 0xFF;
-    const unsigned b = (checksum >> 8) & 0xFF;
-    for (std::size_t chunk = 0; chunk < size / kChunk; ++chunk)
-        scramble_chunk(data + chunk * kChunk, a, b, a + 1, b + 1);
-}
-
 }  // namespace engine::cipher

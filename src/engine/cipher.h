@@ -70,6 +70,5 @@ private:
 // Unscrambles memo file bytes in place; size is a multiple of 256 and the
 // bytes start at a multiple of 256 in the file.
 void decrypt_memo(std::uint8_t* data, std::size_t size, std::uint32_t checksum);
-void encrypt_memo(std::uint8_t* data, std::size_t size, std::uint32_t checksum);
 
 }  // namespace engine::cipher

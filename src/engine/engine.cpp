@@ -11,6 +11,7 @@
 #include "engine/replace.h"
 #include "engine/restructure.h"
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,7 +30,6 @@ void Session::add_password(const std::string& password) {
     if (password.size() > kMaxPasswordLength)
         throw Exception("A password is limited to " + std::to_string(kMaxPasswordLength) +
                         " characters");
-    started_ = true;
     passwords_.push_back(password);
 }
 
@@ -343,7 +343,7 @@ void create_table(const std::string& path, const TableSpec& definition) {
     }
     if (record_size > layout.block_size - kBlockHeaderSize)
         throw Exception("The record does not fit a block of " + std::to_string(definition.block_size_kb) + " KB");
-    std::string name = path.substr(directory_of(path).size());
+    std::string name = platform::file_name_part(path);
     layout.table_name = name;
 
     std::vector<NewFile> files;

@@ -42,7 +42,6 @@ public:
     // not an error.
     void remove_password(const std::string& password) noexcept;
 
-    bool started() const { return started_; }
     // True when the session holds a password whose checksum is `checksum`.
     bool holds_checksum(std::uint32_t checksum) const;
 
@@ -50,7 +49,6 @@ public:
 
 private:
     Session() = default;
-    bool started_ = false;
     std::vector<std::string> passwords_;
 };
 

@@ -2,7 +2,6 @@
 
 #include "engine/bytes.h"
 #include "platform/exception.h"
-#include "platform/file_system.h"
 
 #include <algorithm>
 #include <cstring>
@@ -219,14 +218,6 @@ TableHeader parse_table_header(const std::string& file, const std::vector<std::u
         if (h.sort_order_id.empty()) h.sort_order_id = sort_order_id_at(h.bytes, at + field_count * 2);
     }
     return h;
-}
-
-TableHeader read_table_header(const std::string& path) {
-    auto file = platform::file_system().open(path, platform::OpenMode::read);
-    const std::uint64_t size = file->size();
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, 0x10000)));
-    bytes.resize(file->read_at(0, bytes.data(), bytes.size()));
-    return parse_table_header(path, bytes, size);
 }
 
 std::vector<std::uint8_t> build_table_header(const HeaderLayout& layout) {

@@ -141,9 +141,6 @@ struct TableHeader {
 TableHeader parse_table_header(const std::string& file, const std::vector<std::uint8_t>& bytes,
                                std::uint64_t file_size);
 
-// Reads and parses the header of the table file at `path`.
-TableHeader read_table_header(const std::string& path);
-
 // What a new header is made of.
 struct HeaderLayout {
     std::uint8_t file_type = kUnkeyedTable;

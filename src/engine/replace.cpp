@@ -62,11 +62,6 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> changed_blocks(platform::Fi
 
 }  // namespace
 
-std::string directory_of(const std::string& path) {
-    const std::size_t cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 void replace_table_files(const std::string& table_path, const std::vector<NewFile>& files) {
     // The caller's lock when it holds one (it read the old content under it).
     const std::shared_ptr<TableLock> lock = TableLock::acquire(table_path, TableLock::Access::change);

@@ -23,7 +23,4 @@ void replace_table_files(const std::string& table_path, const std::vector<NewFil
 // when there is none. Locking the table does the same (table_lock.h).
 void recover_table_files(const std::string& table_path);
 
-// The directory part of a path ("" when it has none).
-std::string directory_of(const std::string& path);
-
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include "engine/bytes.h"
 #include "engine/cipher.h"
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -185,14 +186,10 @@ std::size_t ChainWalker::copy_text(std::size_t index, std::size_t offset, std::s
 }
 
 std::string companion_path(const std::string& table_path, const std::string& extension) {
-    std::size_t dot = table_path.rfind('.');
-    const std::size_t separator = table_path.find_last_of("\\/:");
-    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
-        dot = table_path.size();
-    const std::string stem = table_path.substr(0, dot);
+    const std::size_t dot = platform::extension_start(table_path);
     const bool lower = dot + 1 < table_path.size() && is_lower(table_path[dot + 1]);
-    const std::string preferred = stem + "." + with_case(extension, lower);
-    const std::string other = stem + "." + with_case(extension, !lower);
+    const std::string preferred = platform::replace_extension(table_path, with_case(extension, lower));
+    const std::string other = platform::replace_extension(table_path, with_case(extension, !lower));
     auto& fs = platform::file_system();
     if (fs.kind(preferred) == platform::FileKind::missing &&
         fs.kind(other) != platform::FileKind::missing)

@@ -7,6 +7,7 @@
 #include "engine/table_file.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "platform/path_parts.h"
 
 namespace engine {
 namespace {
@@ -94,12 +95,12 @@ void check_may_change(const std::string& table_path, const TableHeader& header, 
     if (header.bytes.size() > offset::kWriteProtected && header.bytes[offset::kWriteProtected] != 0)
         throw Exception("Table " + table_path + " is write-protected");
 
-    const std::string directory = directory_of(table_path);
+    const std::string directory = platform::directory_part(table_path);
     std::string stem = table_path.substr(directory.size());
     const std::size_t dot = stem.rfind('.');
     if (dot != std::string::npos) stem.resize(dot);
     stem = upper_ascii(stem);
-    for (const std::string& name : fs.list_directory(directory.empty() ? "." : directory)) {
+    for (const std::string& name : fs.list_directory(platform::directory_or_dot(table_path))) {
         if (upper_ascii(name) == "PDOXUSRS.LCK" && lock_file_names(directory + name, stem, table_path))
             throw Exception("Table " + table_path + " is in use by another program (" + directory + name +
                             " names it). If no program uses the folder, that file was left behind by one "

@@ -1,6 +1,7 @@
 #include "engine/table_lock.h"
 
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -76,7 +77,7 @@ TableLock::~TableLock() {
 }
 
 std::string TableLock::name_of(const std::string& path) {
-    return path.substr(platform::directory_part(path).size());
+    return platform::file_name_part(path);
 }
 
 std::unique_ptr<platform::File> TableLock::open_locked(const std::string& name, bool must_exist) {

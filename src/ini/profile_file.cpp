@@ -7,26 +7,11 @@
 
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "platform/path_parts.h"
 #include "platform/text.h"
 
 namespace ini {
 namespace {
-
-// The directory that would hold the file: the text up to its last separator,
-// or the current directory (".") for a bare name.
-std::string containing_directory(const std::string& path) {
-    std::size_t last = std::string::npos;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (platform::is_path_separator(c)) {
-            last = i;
-        } else if (platform::is_lead_byte(c)) {
-            ++i;
-        }
-    }
-    if (last == std::string::npos) return ".";
-    return path.substr(0, last + 1);
-}
 
 // Files are compared and written in pieces of this size.
 constexpr std::size_t kChunk = 1 << 20;
@@ -158,7 +143,7 @@ void ProfileFile::save() {
         throw Exception(path_ + ": not a readable file");
     }
     if (!document_->modified()) {
-        if (!existed_ && platform::file_system().kind(containing_directory(path_)) != platform::FileKind::directory) {
+        if (!existed_ && platform::file_system().kind(platform::directory_or_dot(path_)) != platform::FileKind::directory) {
             throw Exception(path_ + ": the directory does not exist");
         }
         return;

@@ -1,44 +1,13 @@
 #include "model/path_text.h"
 
+#include "platform/path_parts.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// True when the ANSI code page has double-byte characters, whose second
-// byte may look like a separator.
-bool code_page_has_lead_bytes() {
-    static const bool result = [] {
-        for (int c = 0; c < 256; ++c)
-            if (platform::is_lead_byte(static_cast<unsigned char>(c))) return true;
-        return false;
-    }();
-    return result;
-}
-
-}  // namespace
-
-std::size_t FileNameStart(std::string_view path) {
-    if (!code_page_has_lead_bytes()) {
-        // Every byte is a character: the last separator, from the end.
-        for (std::size_t i = path.size(); i > 0; --i)
-            if (platform::is_path_separator(static_cast<unsigned char>(path[i - 1]))) return i;
-        return 0;
-    }
-    std::size_t cut = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (platform::is_lead_byte(c)) {
-            ++i;
-            continue;
-        }
-        if (platform::is_path_separator(c)) cut = i + 1;
-    }
-    return cut;
-}
+std::size_t FileNameStart(std::string_view path) { return platform::file_name_start(path); }
 
 namespace {
 
@@ -46,23 +15,10 @@ constexpr std::size_t kMaxDirectoryLength = 32767;
 
 bool is_blank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-// The length of DrivePart(path).
-std::size_t drive_length(std::string_view path) {
-    if (path.size() >= 2 && path[1] == ':') return 2;
-    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
-        const std::size_t first = path.find('\\', 2);
-        const std::size_t second = first == std::string_view::npos ? first : path.find('\\', first + 1);
-        if (second != std::string_view::npos) return second;
-        if (path.size() > 2 && path.back() == '\\') return path.size() - 1;
-        return path.size();
-    }
-    return 0;
-}
-
 // DirectoryWithoutDrive(path), as a part of the path.
 std::string_view directory_without_drive(std::string_view path) {
     std::string_view directory = path.substr(0, FileNameStart(path));
-    directory.remove_prefix(std::min(drive_length(path), directory.size()));
+    directory.remove_prefix(std::min(platform::drive_length(path), directory.size()));
     return directory.substr(0, kMaxDirectoryLength);
 }
 
@@ -101,20 +57,16 @@ std::string UpperCase(const std::string& text) { return platform::upper_case(tex
 
 std::string ExpandFileName(const std::string& path) { return platform::full_path(path); }
 
-std::string DrivePart(const std::string& path) { return path.substr(0, drive_length(path)); }
+std::string DrivePart(const std::string& path) { return platform::drive_part(path); }
 
-std::string DirectoryPart(const std::string& path) { return path.substr(0, FileNameStart(path)); }
+std::string DirectoryPart(const std::string& path) { return platform::directory_part(path); }
 
-std::string FileNamePart(const std::string& path) { return path.substr(FileNameStart(path)); }
+std::string FileNamePart(const std::string& path) { return platform::file_name_part(path); }
 
-std::string ExtensionPart(const std::string& path) {
-    const std::string name = FileNamePart(path);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot);
-}
+std::string ExtensionPart(const std::string& path) { return platform::extension_part(path); }
 
 std::string ReplaceExtension(const std::string& path, const std::string& extension) {
-    return path.substr(0, path.size() - ExtensionPart(path).size()) + "." + extension;
+    return platform::replace_extension(path, extension);
 }
 
 std::string DirectoryWithoutDrive(const std::string& path) { return std::string(directory_without_drive(path)); }
@@ -145,7 +97,7 @@ RelativePathFrom::RelativePathFrom(const std::string& base) : drive_(DrivePart(b
 }
 
 std::string RelativePathFrom::operator()(std::string_view target) const {
-    if (!platform::equal_ignoring_case(drive_, target.substr(0, drive_length(target)))) return std::string(target);
+    if (!platform::equal_ignoring_case(drive_, target.substr(0, platform::drive_length(target)))) return std::string(target);
 
     // The target's components past those it shares with the base.
     std::size_t shared = 0;

@@ -6,6 +6,7 @@
 
 #include "platform/exception.h"
 #include "platform/journal.h"
+#include "platform/path_parts.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -76,10 +77,6 @@ private:
     std::unique_ptr<File> file_;
 };
 
-std::string name_part(const std::string& path) { return path.substr(directory_part(path).size()); }
-
-std::string folder_or_dot(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
-
 // Temporary files of earlier saves of the file whose writers are gone (a
 // crash): no one holds their lock. Those of live saves are left alone.
 void remove_dead_temporaries(const std::string& path) {
@@ -87,7 +84,7 @@ void remove_dead_temporaries(const std::string& path) {
     const std::string folder = directory_part(path);
     std::vector<std::string> names;
     try {
-        names = fs.list_directory(folder_or_dot(folder));
+        names = fs.list_directory(directory_or_dot(path));
     } catch (const Exception&) {
         return;
     }
@@ -135,19 +132,6 @@ std::unique_ptr<File> open_waiting(const std::string& path, OpenMode mode, Lock 
     }
 }
 
-std::string directory_part(const std::string& path) {
-    std::size_t cut = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (is_lead_byte(c)) {
-            ++i;
-            continue;
-        }
-        if (is_path_separator(c)) cut = i + 1;
-    }
-    return path.substr(0, cut);
-}
-
 std::string read_whole_file(const std::string& path) {
     auto file = file_system().open(path, OpenMode::read);
     std::string bytes(static_cast<std::size_t>(file->size()), '\0');
@@ -188,14 +172,14 @@ std::string run_temporary_path(const std::string& path, std::string_view suffix)
 }
 
 bool is_run_temporary(const std::string& path, std::string_view suffix, const std::string& name) {
-    const std::string own = path.substr(directory_part(path).size()) + ".~";
+    const std::string own = file_name_part(path) + ".~";
     if (name.size() < suffix.size()) return false;
     if (!same_text(std::string_view(name).substr(name.size() - suffix.size()), suffix)) return false;
     // As temporary_path would spell it: the plain name, or, for a name too
     // long for that, the cut one (tags have one length, so the cut is the
     // same for every run).
     const std::string probe = temporary_path(path, ".~" + std::string(unique_name_tag().size(), '0') + std::string(suffix));
-    const std::string probe_name = probe.substr(directory_part(probe).size());
+    const std::string probe_name = file_name_part(probe);
     const bool cut = probe_name.compare(0, own.size(), own) != 0;
     const std::string prefix =
         cut ? probe_name.substr(0, probe_name.size() - suffix.size() - unique_name_tag().size()) : own;
@@ -254,14 +238,14 @@ void write_stream_atomically(const std::string& path, const ContentProducer& pro
         temporary.release();
         break;
     }
-    fs.sync_directory(folder_or_dot(directory));
+    fs.sync_directory(directory_or_dot(target));
 }
 
 void write_stream_in_place(const std::string& path, const ContentProducer& produce) {
     FileSystem& fs = file_system();
     const std::string target = fs.resolve_links(path);
     const std::string directory = directory_part(target);
-    const std::string name = name_part(target);
+    const std::string name = file_name_part(target);
     SingleFile files(target, name);
     roll_back_journals(directory, name, files, files.exists());
     Journal journal(directory, name, files);
@@ -276,7 +260,7 @@ void write_stream_in_place(const std::string& path, const ContentProducer& produ
     });
     if (file.size() != offset) file.truncate(offset);
     file.sync();
-    if (created) fs.sync_directory(folder_or_dot(directory));
+    if (created) fs.sync_directory(directory_or_dot(target));
     journal.commit();
 }
 
@@ -284,7 +268,7 @@ void recover_file(const std::string& path) {
     FileSystem& fs = file_system();
     const std::string target = fs.resolve_links(path);
     const std::string directory = directory_part(target);
-    const std::string name = name_part(target);
+    const std::string name = file_name_part(target);
     if (journals_of(directory, name).empty()) return;
     SingleFile files(target, name);
     roll_back_journals(directory, name, files, files.exists());

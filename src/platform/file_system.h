@@ -203,10 +203,6 @@ std::unique_ptr<File> open_waiting(const std::string& path, OpenMode mode, Lock 
 // T.DB and t.db are one file.
 bool file_names_ignore_case();
 
-// The directory part of a path, up to and including its last separator
-// ("" when it has none).
-std::string directory_part(const std::string& path);
-
 // Helpers over file_system().
 std::string read_whole_file(const std::string& path);
 // The path of a temporary file beside `path`: the path followed by the

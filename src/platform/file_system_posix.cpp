@@ -4,6 +4,7 @@
 
 #include "platform/code_page_posix.h"
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 
 #include <dirent.h>
 #include <fcntl.h>

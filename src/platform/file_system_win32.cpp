@@ -16,7 +16,6 @@
 namespace platform {
 namespace {
 
-using win32::c_string;
 using win32::fail;
 using win32::fail_last;
 using win32::wide_path;

@@ -49,6 +49,7 @@
 #include "platform/journal.h"
 
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -113,7 +114,9 @@ std::uint64_t get(const unsigned char* in, int bytes) {
 
 bool plain_name(const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.size() > 0xFFFF) return false;
-    return name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+    // "/" separates on Windows too; "\\" and ":" only where they are not the
+    // second byte of a double-byte character.
+    return name.find_first_of(std::string("/\0", 2)) == std::string::npos && file_name_start(name) == 0;
 }
 
 std::string folder_or_dot(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }

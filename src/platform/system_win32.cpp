@@ -3,6 +3,7 @@
 // full-path functions (their W forms, which take paths of any length).
 
 #include "platform/system.h"
+#include "platform/path_parts.h"
 
 #include <atomic>
 #include <cstdio>
@@ -32,21 +33,6 @@ void write_line(std::FILE* stream, std::string_view ansi) {
     const std::string line = to_console(ansi) + '\n';
     std::fwrite(line.data(), 1, line.size(), stream);
     std::fflush(stream);
-}
-
-// The position just after the last "\" or ":" that is not the second byte
-// of a double-byte character; 0 when there is none.
-std::size_t file_name_start(std::string_view path) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (is_lead_byte(c)) {
-            ++i;
-        } else if (c == '\\' || c == ':') {
-            start = i + 1;
-        }
-    }
-    return start;
 }
 
 std::string module_file_name() {
@@ -90,7 +76,7 @@ std::string application_title() {
     // The module name comes in the code page of the file functions; only
     // when a caller switched them to OEM does it need converting to ANSI.
     if (!path.empty() && !AreFileApisANSI()) OemToCharBuffA(path.data(), path.data(), static_cast<DWORD>(path.size()));
-    std::string title = path.substr(file_name_start(path));
+    std::string title = file_name_part(path);
     if (const auto dot = title.find('.'); dot != std::string::npos) title.resize(dot);
     if (!title.empty()) {
         const std::size_t first = is_lead_byte(static_cast<unsigned char>(title[0])) ? 2 : 1;

@@ -74,9 +74,6 @@ inline ErrorKind error_kind(DWORD code) {
     fail(action, path, GetLastError());
 }
 
-// A zero-terminated copy of a text for the A functions of the API.
-inline std::string c_string(std::string_view text) { return std::string(text); }
-
 // ANSI text as UTF-16 and back, in the code page of the file functions (the
 // ANSI one unless a caller switched them to OEM), as the A functions of the
 // API convert their texts. (paths_win32.cpp)

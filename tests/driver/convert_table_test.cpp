@@ -46,11 +46,9 @@ private:
 class ConvertTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = platform::current_directory();
         dir_ansi_ = testing_support::ansi(testing_support::utf8(dir_.path()));
         ASSERT_TRUE(platform::set_current_directory(dir_ansi_));
     }
-    void TearDown() override { platform::set_current_directory(saved_); }
 
     StoreFactory stores(bool tableFails = false, bool iniFails = false,
                         std::vector<std::string> ids = {"ID0", "ID1"}) {
@@ -83,7 +81,7 @@ protected:
     }
 
     TempDir dir_;
-    std::string saved_;
+    testing_support::CurrentDirectoryGuard restore_;  // before dir_ goes
     std::string dir_ansi_;
     std::string captured_;
     std::vector<std::string> log_;

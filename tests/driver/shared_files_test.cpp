@@ -9,6 +9,7 @@
 #include "engine/test_tables.h"
 #include "platform/file_system.h"
 #include "platform/journal.h"
+#include "platform/path_parts.h"
 #include "platform/text.h"
 #include "support/file_identity.h"
 #include "support/files.h"

@@ -62,7 +62,7 @@ struct Snapshot {
 // one check (the first field is required) and the footer listing the
 // table's fields.
 std::string validity_file(const std::string& table_path) {
-    const engine::TableHeader h = engine::read_table_header(table_path);
+    const engine::TableHeader h = engine_test::read_table_header(table_path);
     std::string v(0x35, '\0');
     v[0] = static_cast<char>(h.bytes[0x2E]);
     v[1] = static_cast<char>(h.version);

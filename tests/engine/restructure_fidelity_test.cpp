@@ -59,7 +59,7 @@ void fill(const std::string& path, int rows) {
 // persistent field IDs out of order, a hiFieldID above them and the mark at
 // 0x25 of an unencrypted table.
 void make_engine_like(const std::string& path) {
-    const engine::TableHeader h = engine::read_table_header(path);
+    const engine::TableHeader h = engine_test::read_table_header(path);
     std::string b = file_bytes(path);
     for (std::size_t at : {0x2Bu, 0x2Cu, 0x2Du, 0x2Eu, 0x30u, 0x34u, 0x3Eu, 0x40u, 0x4Fu, 0x56u}) b[at] = '\x5A';
     const std::size_t name_area = (h.level4() ? 0x78 : 0x58) + h.fields.size() * 6 + 4;
@@ -100,7 +100,7 @@ TEST(RestructureFidelity, ChangesOnlyWhatAddingAFieldChanges) {
                 EXPECT_EQ(read_all(path), with_empty_column(rows)) << what;
                 if (level >= 5) {
                     EXPECT_EQ(after.substr(0x25, 4), std::string("\x00\xFF\x00\xFF", 4)) << what;
-                    const engine::TableHeader h = engine::read_table_header(path);
+                    const engine::TableHeader h = engine_test::read_table_header(path);
                     EXPECT_EQ(h.field_ids, (std::vector<std::uint16_t>{1, 5, 3, 7})) << what;
                     EXPECT_EQ(h.high_field_id, 8u) << what;
                     EXPECT_EQ(0x58 + get16(after, 0x66), h.names_end) << what;
@@ -126,7 +126,7 @@ TEST(RestructureFidelity, KeepsTheCodePageAsStoredAndFieldIdsOfPxlibTables) {
     for (const std::string& field : engine_test::changed_header_fields(before, after))
         EXPECT_TRUE(engine_test::fields_a_restructure_changes().count(field)) << field;
     EXPECT_EQ(get16(after, 0x6A), 0u) << "a code page of 0 stays 0";
-    EXPECT_EQ(engine::read_table_header(path).field_ids, (std::vector<std::uint16_t>{1, 2, 3, 4}));
+    EXPECT_EQ(engine_test::read_table_header(path).field_ids, (std::vector<std::uint16_t>{1, 2, 3, 4}));
     EXPECT_EQ(get16(after, 0x64), 5u);
     EXPECT_EQ(engine_test::pxlib_read(path).rows, with_empty_column(old_rows));
 }
@@ -135,7 +135,7 @@ TEST(RestructureFidelity, KeepsTheCodePageAsStoredAndFieldIdsOfPxlibTables) {
 // engine writes 0x800 bytes. Our level 3 tables are given the DOS engine's
 // header here by moving their blocks up.
 std::string with_exact_header(const std::string& path) {
-    const engine::TableHeader h = engine::read_table_header(path);
+    const engine::TableHeader h = engine_test::read_table_header(path);
     std::string b = file_bytes(path);
     std::string exact = b.substr(0, h.names_end) + b.substr(h.header_size);
     put16(exact, 0x02, static_cast<unsigned>(h.names_end));

@@ -10,6 +10,7 @@
 #include "platform/exception.h"
 #include "platform/file_system.h"
 #include "platform/journal.h"
+#include "platform/path_parts.h"
 #include "support/fault_file_system.h"
 #include "support/file_identity.h"
 #include "support/files.h"

@@ -3,6 +3,8 @@
 #include "platform/file_system.h"
 #include "platform/text.h"
 
+#include <algorithm>
+
 namespace engine_test {
 
 std::string ansi(const std::string& utf8) { return platform::from_command_line(utf8); }
@@ -19,6 +21,14 @@ std::vector<std::vector<std::string>> read_all(const std::string& path) {
         table.next();
     }
     return rows;
+}
+
+engine::TableHeader read_table_header(const std::string& path) {
+    auto file = platform::file_system().open(path, platform::OpenMode::read);
+    const std::uint64_t size = file->size();
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, 0x10000)));
+    bytes.resize(file->read_at(0, bytes.data(), bytes.size()));
+    return engine::parse_table_header(path, bytes, size);
 }
 
 std::string file_bytes(const std::string& path) {

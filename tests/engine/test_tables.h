@@ -3,6 +3,7 @@
 // session password, reading a whole table through our engine.
 
 #include "engine/engine.h"
+#include "engine/format.h"
 #include "support/temp_dir.h"
 
 #include <string>
@@ -29,6 +30,9 @@ std::string ansi(const std::string& utf8);
 
 // Every row of the table, every column as text, in the table's order.
 std::vector<std::vector<std::string>> read_all(const std::string& path);
+
+// Reads and parses the header of the table file at `path`.
+engine::TableHeader read_table_header(const std::string& path);
 
 // The file's bytes (empty when missing).
 std::string file_bytes(const std::string& path);

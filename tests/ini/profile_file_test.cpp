@@ -193,10 +193,12 @@ TEST_F(ProfileFunctions, SavingKeepsThePermissions) {
 }
 
 TEST_F(ProfileFunctions, ABareNameResolvesAgainstTheCurrentDirectory) {
-    const std::string previous = platform::current_directory();
-    platform::set_current_directory(platform::from_command_line(dir.path().string()));
-    const bool written = write_private_profile_string("s", "k", "v", "bare.ini");
-    platform::set_current_directory(previous);
+    bool written = false;
+    {
+        testing_support::CurrentDirectoryGuard restore;
+        platform::set_current_directory(platform::from_command_line(dir.path().string()));
+        written = write_private_profile_string("s", "k", "v", "bare.ini");
+    }
     EXPECT_TRUE(written);
     EXPECT_EQ(read_bytes(dir.file("bare.ini")), "[s]\r\nk=v\r\n");
 }

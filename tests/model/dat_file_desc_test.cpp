@@ -15,14 +15,12 @@ using testing_support::TempDir;
 class InDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = platform::current_directory();
         base_ = testing_support::ansi(testing_support::utf8(dir_.path()));
         ASSERT_TRUE(platform::set_current_directory(base_));
     }
-    void TearDown() override { platform::set_current_directory(saved_); }
 
     TempDir dir_;
-    std::string saved_;
+    testing_support::CurrentDirectoryGuard restore_;  // before dir_ goes
     std::string base_;  // the current directory, ANSI
 };
 

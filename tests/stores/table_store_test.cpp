@@ -27,7 +27,6 @@ struct Row {
 class TableStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_dir_ = platform::current_directory();
         dir_ = testing_support::ansi(testing_support::utf8(temp_.path()));
         previous_handler_ = platform::set_error_box_handler(
             [this](std::string_view text, std::string_view caption) {
@@ -36,7 +35,6 @@ protected:
     }
     void TearDown() override {
         platform::set_error_box_handler(previous_handler_);
-        platform::set_current_directory(saved_dir_);
         EXPECT_FALSE(engine::Session::instance().holds_checksum(kPasswordChecksum))
             << "the session password outlived the operation";
     }
@@ -95,8 +93,8 @@ protected:
     };
 
     TempDir temp_;
+    testing_support::CurrentDirectoryGuard restore_;  // before temp_ goes
     std::string dir_;
-    std::string saved_dir_;
     platform::ErrorBoxHandler previous_handler_;
     std::vector<Box> boxes_;
     TDatFileStorageDb store_;

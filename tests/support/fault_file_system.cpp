@@ -1,6 +1,7 @@
 #include "support/fault_file_system.h"
 
 #include "platform/exception.h"
+#include "platform/path_parts.h"
 
 #include <algorithm>
 
