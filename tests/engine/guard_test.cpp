@@ -93,9 +93,9 @@ std::string validity_file(const std::string& table_path) {
 
 std::string level5_table(const testing_support::TempDir& dir) {
     const std::string path = dir.file("T.DB");
-    engine::TableSpec spec = engine_test::path_table_spec(true);
-    spec.level = 5;
-    engine::create_table(path, spec);
+    engine::TableSpec layout = engine_test::path_table_spec(true);
+    layout.level = 5;
+    engine::create_table(path, layout);
     engine::Table table;
     table.set_table_name(path);
     table.open();

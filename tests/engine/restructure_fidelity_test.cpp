@@ -81,10 +81,10 @@ TEST(RestructureFidelity, ChangesOnlyWhatAddingAFieldChanges) {
                 testing_support::TempDir dir;
                 const std::string path = dir.file("T.DB");
                 engine_test::ScopedPassword password("TRAX_OPR");
-                engine::TableSpec spec = engine_test::path_table_spec(keyed, encrypted ? "TRAX_OPR" : "");
-                spec.level = level;
-                spec.code_page = 866;
-                engine::create_table(path, spec);
+                engine::TableSpec layout = engine_test::path_table_spec(keyed, encrypted ? "TRAX_OPR" : "");
+                layout.level = level;
+                layout.code_page = 866;
+                engine::create_table(path, layout);
                 fill(path, 40);
                 make_engine_like(path);
                 const Rows rows = read_all(path);
@@ -159,10 +159,10 @@ TEST(RestructureFidelity, Level3HeadersKeepTheSizeHabitOfTheEngineThatWroteThem)
     for (bool exact : {true, false}) {
         testing_support::TempDir dir;
         const std::string path = dir.file("T.DB");
-        engine::TableSpec spec = engine_test::path_table_spec(true);
-        spec.level = 3;
-        spec.code_page = 866;
-        engine::create_table(path, spec);
+        engine::TableSpec layout = engine_test::path_table_spec(true);
+        layout.level = 3;
+        layout.code_page = 866;
+        engine::create_table(path, layout);
         fill(path, 30);
         if (exact) {
             with_exact_header(path);
