@@ -134,7 +134,11 @@ std::string Dataset::value(int index) {
             memo_ = std::make_unique<MemoFile>(companion_path(path(), "MB"), header().checksum);
         blob = memo_->read(bytes, f.width);
     }
-    return f.type == kMemo || f.type == kFormattedMemo ? driver_.read(blob) : blob;
+    // A plain memo is text. A formatted memo is a binary structure (its
+    // text among formatting records, seen in real tables' .MB files), so
+    // its bytes pass through like any other blob's: converting it would
+    // change bytes that are not characters.
+    return f.type == kMemo ? driver_.read(blob) : blob;
 }
 
 void Dataset::set_value(int index, const std::string& ansi) {

@@ -8,6 +8,7 @@
 #include "engine/pxlib_oracle.h"
 #include "engine/test_tables.h"
 #include "platform/exception.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -209,3 +210,22 @@ TEST(TableText, KeyedInsertsFollowTheDriversOrder) {
 }
 
 }  // namespace
+
+// A memo is text and converts like an alpha value; a formatted memo is a
+// binary structure (text among formatting records) and keeps every byte.
+TEST(TableText, FormattedMemosKeepTheirBytesUnderADosDriver) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("MEMO.DB");
+    const std::string stored("\x07\x00\x00\x00\xd8\x80\xc4\x9e\x86 Arial", 15);
+    engine_test::pxlib_write(path, {{"ID", 'A', 4}, {"TEXT", 'M', 20}}, {{"1", stored}});
+    engine_test::relabel(path, 0x00, "ascii", 850);
+    const std::string memo = read_all(path)[0][1];
+    EXPECT_NE(memo, stored);
+    EXPECT_EQ(memo.size(), stored.size());
+    // The second field's type byte: a formatted memo now.
+    std::string bytes = file_bytes(path);
+    ASSERT_EQ(static_cast<std::uint8_t>(bytes[0x7A]), 0x0C);
+    bytes[0x7A] = 0x0E;
+    testing_support::write_bytes(path, bytes);
+    EXPECT_EQ(read_all(path)[0][1], stored);
+}
