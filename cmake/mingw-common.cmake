@@ -1,16 +1,10 @@
-# Cross-compiles path2ini.exe for 32-bit Windows with Debian's mingw-w64
-# (package g++-mingw-w64-i686-win32):
-#
-#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-#   cmake --build build-win32 -j2
+# What the mingw-w64 toolchain files (mingw-i686.cmake, mingw-x86_64.cmake)
+# share; each sets CMAKE_SYSTEM_PROCESSOR and P2I_MINGW_PREFIX first.
 #
 # The executables link statically, so path2ini.exe is one file that needs no
 # runtime DLL besides the system's own. Tests run under Wine (.ci/windows.sh).
 
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(P2I_MINGW_PREFIX i686-w64-mingw32)
 # Debian installs the win32-threads compiler under a -win32 suffix; prefer it
 # so the build does not depend on which alternative is selected.
 find_program(CMAKE_C_COMPILER NAMES ${P2I_MINGW_PREFIX}-gcc-win32 ${P2I_MINGW_PREFIX}-gcc REQUIRED)
