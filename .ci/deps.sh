@@ -32,5 +32,8 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo=(sudo)
 fi
 echo "installing ${missing[*]}"
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+# A mirror caught between syncs fails one index or another; apt-get keeps
+# the lists it could fetch, and the install below says whether they do.
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q ||
+  echo "$0: apt-get update failed; trying with the package lists there are" >&2
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # The Windows build, cross-compiled with mingw-w64 and tested under Wine.
-# Installs nothing: needs g++-mingw-w64-i686-win32, wine, wine32:i386,
-# googletest and the locales ru_RU.UTF-8 and ja_JP.UTF-8 (see .ci/run).
+# Installs nothing: needs googletest, the locales ru_RU.UTF-8 and
+# ja_JP.UTF-8, and for the architecture chosen (see .ci/run):
+#   i686 (the build we ship)   g++-mingw-w64-i686-win32, wine, wine32:i386
+#   x86_64                     g++-mingw-w64-x86-64-win32, wine, wine64
 #
-#   .ci/windows.sh [build directory, default build-win32]
+#   P2I_WINDOWS_ARCH=i686|x86_64 .ci/windows.sh [build directory]
 #
-# Runs in a Wine prefix inside the build tree (32-bit), with the Russian
-# locale (ANSI code page 1251, OEM 866) and without a display, so that
-# message boxes return at once; the prefix's wineserver is stopped at the end.
+# The build directory defaults to build-win32 (i686) or build-win64. The
+# tests run in a Wine prefix of that architecture inside the build tree, with
+# the Russian locale (ANSI code page 1251, OEM 866) and without a display, so
+# that message boxes return at once; the prefix's wineserver is stopped at
+# the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=${1:-build-win32}
+arch=${P2I_WINDOWS_ARCH:-i686}
+case "$arch" in
+  i686) default_build=build-win32 wine_arch=win32 ;;
+  x86_64) default_build=build-win64 wine_arch=win64 ;;
+  *) echo "P2I_WINDOWS_ARCH: i686 or x86_64, not $arch" >&2; exit 2 ;;
+esac
+build=${1:-$default_build}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 start=$(date +%s)
 
@@ -24,14 +34,14 @@ for wanted in ru_RU ja_JP; do
   fi
 done
 
-echo "== cross-compile path2ini.exe and the tests (mingw-w64 i686, warnings are errors)"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+echo "== cross-compile path2ini.exe and the tests (mingw-w64 $arch, warnings are errors)"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DP2I_WERROR=ON -DP2I_BUILD_BENCH=OFF
 cmake --build "$build" -j2
 built=$(date +%s)
 
 export WINEPREFIX="$build/wineprefix"
-export WINEARCH=win32
+export WINEARCH=$wine_arch
 export WINEDEBUG=-all
 # No Mono or Gecko installers: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -204,7 +214,8 @@ cmp -s "$e2e/linux/slash/v1.2/PATHS.INI" "$e2e/windows/slash/v1.2/PATHS.INI" || 
 # A trailing dot, which Windows drops: PATHS.DB. is PATHS.DB, its INI PATHS.INI.
 mkdir -p "$e2e/windows/dot"
 cp "$e2e/source/PATHS.DB" "$e2e/windows/dot/"
-(cd "$e2e/windows/dot" && wine "$build/path2ini.exe" 'PATHS.DB.' >/dev/null 2>&1) || fail "dot: the Windows run failed"
+(cd "$e2e/windows/dot" && wine "$build/path2ini.exe" 'PATHS.DB.' >"$e2e/dot.windows.out" 2>"$e2e/dot.windows.err") ||
+  fail "dot: the Windows run failed ($(tr -d '\r' <"$e2e/dot.windows.err" | tail -3))"
 [ "$(LC_ALL=C ls "$e2e/windows/dot" | tr '\n' ' ')" = "PATHS.DB PATHS.INI PATHS.PX " ] || fail "dot: not PATHS.INI beside PATHS.DB"
 echo "slash v1.2/PATHS, dot PATHS.DB.: checked"
 
