@@ -148,13 +148,55 @@ std::string normalised(std::string root, std::string_view rest, char separator, 
     return root;
 }
 
+// True when a segment is kept as it stands: not empty, not "." or "..".
+bool plain_segment(std::string_view segment) {
+    if (segment.empty()) return false;
+    if (segment[0] != '.' || segment.size() > 2) return true;
+    return segment.size() == 2 && segment[1] != '.';
+}
+
+// Most paths of a table are plain: every segment kept as it stands, so that
+// normalising one is writing it after its root or directory with
+// `separator` for each separator. Appends such a path (after a separator
+// when `separator_first`) and returns true; returns false for any other
+// path, leaving `out` longer. With `windows_names`, a last segment that ends
+// in "." or a blank is not plain (Windows drops those). For a code page
+// without double-byte characters only.
+bool append_plain_path(std::string& out, bool separator_first, std::string_view path, char separator,
+                       bool windows_names) {
+    if (separator_first) out.push_back(separator);
+    const std::size_t at = out.size();
+    out.append(path);
+    char* text = out.data();
+    std::size_t start = at;
+    for (std::size_t i = at; i < out.size(); ++i) {
+        if (text[i] != '\\' && text[i] != '/') continue;
+        if (!plain_segment(std::string_view(text + start, i - start))) return false;
+        text[i] = separator;
+        start = i + 1;
+    }
+    // A final separator is kept: a segment comes before it.
+    if (start == out.size()) return true;
+    const std::string_view last(text + start, out.size() - start);
+    return plain_segment(last) && !(windows_names && (last.back() == '.' || last.back() == ' '));
+}
+
 // A path in Windows form (drive letter or "\\server\share"), normalised as
 // Windows does, without touching the file system.
 std::string full_windows_path(std::string_view path) {
     if (path.size() >= 2 && path[1] == ':') {
         // "C:x.dat" is relative to C:'s current directory, taken as its root.
-        std::string root(path.substr(0, 2));
+        std::string root;
+        root.reserve(path.size() + 2);
+        root.append(path.substr(0, 2));
         root.push_back('\\');
+        if (!code_page_has_lead_bytes()) {
+            // A separator after the drive is the root's own.
+            std::string_view rest = path.substr(2);
+            if (!rest.empty() && (rest[0] == '\\' || rest[0] == '/')) rest.remove_prefix(1);
+            if (append_plain_path(root, false, rest, '\\', true)) return root;
+            root.resize(3);
+        }
         return normalised(std::move(root), path.substr(2), '\\', true);
     }
     // UNC: "\\server\share" is the root.
@@ -279,11 +321,13 @@ std::string full_relative_path(std::string_view path) {
         absolute += path;
         return normalised("/", std::string_view(absolute).substr(1), '/', false);
     }
-    static thread_local std::vector<std::size_t> starts;
-    starts = prefix.starts;
     std::string out;
     out.reserve(prefix.out.size() + path.size() + 2);
     out = prefix.out;
+    if (!code_page_has_lead_bytes() && append_plain_path(out, !prefix.starts.empty(), path, '/', false)) return out;
+    out.resize(prefix.out.size());
+    static thread_local std::vector<std::size_t> starts;
+    starts = prefix.starts;
     Segments(out, starts, 1, '/', false).add(path, true);
     return out;
 }

@@ -29,6 +29,12 @@ TEST(FullPath, NormalisesWindowsFormPathsAsWindowsDoes) {
     EXPECT_EQ(platform::full_path("C:\\a\\.\\b\\..\\x.dat. "), "C:\\a\\x.dat");
     EXPECT_EQ(platform::full_path("C:\\"), "C:\\");
     EXPECT_EQ(platform::full_path("\\\\SRV\\SHARE\\DIR\\..\\F.DAT"), "\\\\SRV\\SHARE\\F.DAT");
+    // Names like "..x" are names, not steps up; "\\" twice is one separator.
+    EXPECT_EQ(platform::full_path("C:\\..x\\.y\\x.dat"), "C:\\..x\\.y\\x.dat");
+    EXPECT_EQ(platform::full_path("C:\\a\\\\b\\x.dat"), "C:\\a\\b\\x.dat");
+    EXPECT_EQ(platform::full_path("C:\\\\a\\x.dat"), "C:\\a\\x.dat");
+    EXPECT_EQ(platform::full_path("C:\\a\\b\\.."), "C:\\a");
+    EXPECT_EQ(platform::full_path("C:\\a\\x.dat "), "C:\\a\\x.dat");
 }
 
 #ifndef _WIN32
@@ -44,6 +50,12 @@ TEST(FullPathPosix, JoinsRelativePathsToTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path("sub/"), base + "/sub/");
     EXPECT_EQ(platform::full_path("/a/../../b//c/./d"), "/b/c/d");
     EXPECT_EQ(platform::full_path("/"), "/");
+    // Only the segments "." and ".." and empty ones are not kept as written.
+    EXPECT_EQ(platform::full_path(".x\\..y\\z."), base + "/.x/..y/z.");
+    EXPECT_EQ(platform::full_path("a\\\\b/./c.dat"), base + "/a/b/c.dat");
+    EXPECT_EQ(platform::full_path("a\\..\\"), base + "/");
+    EXPECT_EQ(platform::full_path("a\\.."), base);
+    EXPECT_EQ(platform::full_path("."), base);
     // No 259-character limit.
     const std::string longName(400, 'n');
     EXPECT_EQ(platform::full_path("/" + longName), "/" + longName);
