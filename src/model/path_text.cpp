@@ -15,6 +15,15 @@ constexpr std::size_t kMaxDirectoryLength = 32767;
 
 bool is_blank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
+bool code_page_has_lead_bytes() {
+    static const bool result = [] {
+        for (int c = 0; c < 256; ++c)
+            if (platform::is_lead_byte(static_cast<unsigned char>(c))) return true;
+        return false;
+    }();
+    return result;
+}
+
 // DirectoryWithoutDrive(path), as a part of the path.
 std::string_view directory_without_drive(std::string_view path) {
     std::string_view directory = path.substr(0, FileNameStart(path));
@@ -91,13 +100,21 @@ std::string RelativePath(const std::string& base, const std::string& target) {
     return RelativePathFrom(base)(target);
 }
 
-RelativePathFrom::RelativePathFrom(const std::string& base) : drive_(DrivePart(base)) {
+RelativePathFrom::RelativePathFrom(const std::string& base)
+    : drive_(DrivePart(base)), directory_(base.substr(0, FileNameStart(base))) {
     for_each_component(directory_without_drive(base),
                        [this](std::string_view component) { components_.emplace_back(component); });
 }
 
 std::string RelativePathFrom::operator()(std::string_view target) const {
     if (!platform::equal_ignoring_case(drive_, target.substr(0, platform::drive_length(target)))) return std::string(target);
+    // A file in the base's own directory is its name: the drives have one
+    // length, and directories equal but for case have the same components
+    // (no letter is upper-cased to a separator). Where a byte may be the
+    // second of a character, the components are compared one by one.
+    const std::size_t nameStart = FileNameStart(target);
+    if (!code_page_has_lead_bytes() && platform::equal_ignoring_case(target.substr(0, nameStart), directory_))
+        return std::string(target.substr(nameStart));
 
     // The target's components past those it shares with the base.
     std::size_t shared = 0;
@@ -115,7 +132,7 @@ std::string RelativePathFrom::operator()(std::string_view target) const {
         }
     });
 
-    const std::string_view name = target.substr(FileNameStart(target));
+    const std::string_view name = target.substr(nameStart);
     std::string result;
     result.reserve(3 * (components_.size() - shared) + ownLength + name.size());
     for (std::size_t k = shared; k < components_.size(); ++k) result += "..\\";

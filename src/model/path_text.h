@@ -60,5 +60,6 @@ public:
 
 private:
     std::string drive_;
+    std::string directory_;  // the base up to and including its last separator
     std::vector<std::string> components_;  // of the directory, before its last separator
 };

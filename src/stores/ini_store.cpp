@@ -28,6 +28,8 @@ void WriteKeys(TIniFile& ini, const RelativePathFrom& base, const TDatFileDesc& 
     ini.WriteString(kNameSection, entry.Id, entry.Name);
     if (!entry.RawPath.empty())
         ini.WriteString(kPathSection, entry.Id, entry.RawPath);
+    else if (entry.FileDir.empty())
+        ini.WriteString(kPathSection, entry.Id, base(entry.FileName));  // FullPath without a copy
     else
         ini.WriteString(kPathSection, entry.Id, base(FullPath(entry)));
 }

@@ -33,6 +33,9 @@ TEST(RelativePath, WorkedResults) {
         {"C:\\A\\", "d:\\a\\f.dat", "d:\\a\\f.dat"},
         {"", "", ""},
         {"C:\\A\\\\B\\", "C:\\A\\B\\F.DAT", "..\\..\\B\\F.DAT"},
+        // The base's own directory, spelled in another case.
+        {"\\\\SRV\\SHARE\\X.INI", "\\\\srv\\share\\F.DAT", "F.DAT"},
+        {"C:\\A\\B\\", "C:\\A\\BB\\F.DAT", "..\\BB\\F.DAT"},
     };
     for (const auto& c : cases) EXPECT_EQ(RelativePath(c.base, c.target), c.result) << c.base << " -> " << c.target;
 }
@@ -45,6 +48,7 @@ TEST(RelativePath, ComparesCyrillicComponentsIgnoringCase) {
 TEST(RelativePath, PosixPathsAreWrittenWithBackslashes) {
     EXPECT_EQ(RelativePath("/srv/work/PATHS.INI", "/SRV/WORK/LIB/CD.DAT"), "LIB\\CD.DAT");
     EXPECT_EQ(RelativePath("/srv/work/", "/srv/data/ab.dat"), "..\\data\\ab.dat");
+    EXPECT_EQ(RelativePath("/srv/work/", "\\SRV/WORK\\CD.DAT"), "CD.DAT") << "other separators, same directory";
 }
 #endif
 
