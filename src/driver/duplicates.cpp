@@ -23,9 +23,8 @@ std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList
     rows.reserve(list.Items.size());
 
     for (const auto& entry : list.Items) {
-        std::string form = ini::profile_name_as_matched(entry->Id);
         std::string_view key = entry->Id;
-        if (form != key) key = folded.emplace_back(std::move(form));
+        if (!ini::profile_name_is_matched_form(key)) key = folded.emplace_back(ini::profile_name_as_matched(key));
         for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
             if (slots[i] == 0) {
                 slots[i] = static_cast<std::uint32_t>(keys.size() + 1);

@@ -6,6 +6,14 @@ namespace ini {
 
 std::string profile_name_as_matched(std::string_view name) { return fold(name); }
 
+bool profile_name_is_matched_form(std::string_view name) {
+    if (trim(name).size() != name.size()) return false;
+    bool same = true;
+    std::size_t i = 0;
+    for_each_folded(name, [&](unsigned char b) { same = same && b == static_cast<unsigned char>(name[i++]); });
+    return same;
+}
+
 std::string profile_value_as_read(std::string_view raw) {
     std::string_view value = trim(raw);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&

@@ -32,6 +32,8 @@ namespace ini {
 // The form in which a section name or key is matched: trimmed, upper-cased.
 // Two keys with the same form are one key of the file.
 std::string profile_name_as_matched(std::string_view name);
+// True when the name is its own matched form (no copy is made to tell).
+bool profile_name_is_matched_form(std::string_view name);
 
 // The value a reader gets for the raw text that follows "=" on a key line:
 // trimmed, then one outer pair of matching quotes removed.
