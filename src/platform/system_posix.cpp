@@ -167,17 +167,18 @@ bool append_plain_path(std::string& out, bool separator_first, std::string_view 
     if (separator_first) out.push_back(separator);
     const std::size_t at = out.size();
     out.append(path);
-    char* text = out.data();
-    std::size_t start = at;
-    for (std::size_t i = at; i < out.size(); ++i) {
+    char* const text = out.data() + at;
+    const std::size_t size = path.size();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < size; ++i) {
         if (text[i] != '\\' && text[i] != '/') continue;
         if (!plain_segment(std::string_view(text + start, i - start))) return false;
         text[i] = separator;
         start = i + 1;
     }
     // A final separator is kept: a segment comes before it.
-    if (start == out.size()) return true;
-    const std::string_view last(text + start, out.size() - start);
+    if (start == size) return true;
+    const std::string_view last(text + start, size - start);
     return plain_segment(last) && !(windows_names && (last.back() == '.' || last.back() == ' '));
 }
 
@@ -323,9 +324,22 @@ std::string full_relative_path(std::string_view path) {
     }
     std::string out;
     out.reserve(prefix.out.size() + path.size() + 2);
+    if (!code_page_has_lead_bytes()) {
+        // Leading ".." segments leave the directory's last segments out (never
+        // its root); a plain rest follows what is left.
+        std::size_t kept = prefix.starts.size();
+        std::string_view rest = path;
+        while (rest.size() > 3 && rest[0] == '.' && rest[1] == '.' && (rest[2] == '\\' || rest[2] == '/')) {
+            rest.remove_prefix(3);
+            if (kept > 0) --kept;
+        }
+        const std::size_t length = kept == prefix.starts.size() ? prefix.out.size()
+                                   : prefix.starts[kept] == 1   ? 1
+                                                                : prefix.starts[kept] - 1;
+        out.append(prefix.out, 0, length);
+        if (append_plain_path(out, kept > 0, rest, '/', false)) return out;
+    }
     out = prefix.out;
-    if (!code_page_has_lead_bytes() && append_plain_path(out, !prefix.starts.empty(), path, '/', false)) return out;
-    out.resize(prefix.out.size());
     static thread_local std::vector<std::size_t> starts;
     starts = prefix.starts;
     Segments(out, starts, 1, '/', false).add(path, true);

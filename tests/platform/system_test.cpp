@@ -56,6 +56,16 @@ TEST(FullPathPosix, JoinsRelativePathsToTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path("a\\..\\"), base + "/");
     EXPECT_EQ(platform::full_path("a\\.."), base);
     EXPECT_EQ(platform::full_path("."), base);
+    // ".." climbs out of the current directory, never above the root.
+    std::filesystem::create_directories(dir.path() / "p" / "q");
+    ASSERT_TRUE(platform::set_current_directory(base + "/p/q"));
+    EXPECT_EQ(platform::full_path("..\\..\\x.dat"), base + "/x.dat");
+    EXPECT_EQ(platform::full_path("..\\"), base + "/p/");
+    EXPECT_EQ(platform::full_path(".."), base + "/p");
+    EXPECT_EQ(platform::full_path("../a/./b"), base + "/p/a/b");
+    std::string up;
+    for (int i = 0; i < 40; ++i) up += "..\\";
+    EXPECT_EQ(platform::full_path(up + "x.dat"), "/x.dat");
     // No 259-character limit.
     const std::string longName(400, 'n');
     EXPECT_EQ(platform::full_path("/" + longName), "/" + longName);
