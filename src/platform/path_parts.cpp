@@ -39,14 +39,22 @@ std::size_t file_name_start(std::string_view path) {
     // Called for every row of a table: on a code page without double-byte
     // characters every byte is a character, and the last separator is
     // looked for from the end.
-    static const bool double_byte = [] {
-        for (int c = 0; c < 256; ++c)
-            if (is_lead_byte(static_cast<unsigned char>(c))) return true;
-        return false;
+    // The separators are looked up in a table of all bytes, made once.
+    struct Bytes {
+        bool double_byte = false;
+        bool separator[256] = {};
+    };
+    static const Bytes bytes = [] {
+        Bytes b;
+        for (int c = 0; c < 256; ++c) {
+            b.double_byte = b.double_byte || is_lead_byte(static_cast<unsigned char>(c));
+            b.separator[c] = is_path_separator(static_cast<unsigned char>(c));
+        }
+        return b;
     }();
-    if (!double_byte) {
+    if (!bytes.double_byte) {
         for (std::size_t i = path.size(); i > 0; --i)
-            if (is_path_separator(static_cast<unsigned char>(path[i - 1]))) return i;
+            if (bytes.separator[static_cast<unsigned char>(path[i - 1])]) return i;
         return 0;
     }
     std::size_t start = 0;
