@@ -8,7 +8,9 @@
 #include "platform/messages.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <locale.h>
 #include <map>
@@ -111,7 +113,14 @@ struct AnsiTables {
             upper[b] = map_byte(cs, static_cast<unsigned char>(b), cp, true);
             lower[b] = map_byte(cs, static_cast<unsigned char>(b), cp, false);
         }
+        ascii_upper = !any_lead;
+        for (int b = 0; b < 0x80; ++b)
+            if (upper[b] != (b >= 'a' && b <= 'z' ? b - 32 : b)) ascii_upper = false;
     }
+
+    // True when no byte is a lead byte and the ASCII bytes are upper-cased as
+    // in ASCII: then eight of them are upper-cased at once.
+    bool ascii_upper = false;
 
     // The byte's case partner, kept only when it round-trips through the
     // code page.
@@ -200,7 +209,34 @@ std::string upper_case(std::string_view text) { return map_text(text, ansi_table
 
 std::string lower_case(std::string_view text) { return map_text(text, ansi_tables().lower); }
 
-void upper_case_in_place(std::string& text) { map_in_place(text, ansi_tables().upper); }
+void upper_case_in_place(std::string& text) {
+    // Identifiers and paths are upper-cased for every row of a table, and
+    // they are mostly ASCII: a word without bytes of 0x80 or more has 0x20
+    // taken from each of its bytes from "a" to "z".
+    const AnsiTables& t = ansi_tables();
+    if (!t.ascii_upper) {
+        map_in_place(text, t.upper);
+        return;
+    }
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = kOnes * 0x80;
+    char* const bytes = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if ((word & kHigh) != 0) {
+            for (std::size_t k = i; k < i + 8; ++k) bytes[k] = static_cast<char>(t.upper[static_cast<unsigned char>(bytes[k])]);
+            continue;
+        }
+        const std::uint64_t from_a = word + kOnes * (0x80 - 'a');       // high bit: at least "a"
+        const std::uint64_t past_z = word + kOnes * (0x80 - 'z' - 1);   // high bit: past "z"
+        word -= (from_a & ~past_z & kHigh) >> 2;
+        std::memcpy(bytes + i, &word, 8);
+    }
+    for (; i < size; ++i) bytes[i] = static_cast<char>(t.upper[static_cast<unsigned char>(bytes[i])]);
+}
 
 unsigned char upper_case_byte(unsigned char c) { return ansi_tables().upper[c]; }
 

@@ -38,6 +38,23 @@ TEST(UpperCase, LowerCaseIsTheInverseForCyrillic) {
     EXPECT_EQ(platform::upper_case(byte(0xB5)), byte(0xB5)) << "micro sign has no partner in 1251";
 }
 
+TEST(UpperCase, InPlaceAgreesWithUpperCaseAtEveryAlignment) {
+    // Runs of ASCII around the letters' bounds ("`" "{" "@" "["), with and
+    // without other bytes among them, at every offset within a word.
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += byte(b);
+    const std::string samples[] = {"`az{@AZ[`az{@AZ[ x", "id00000003/tmp/perf-t/data\\part0\\f0.dat", all,
+                                   cp1251("abcdefgЖijklmnop")};
+    for (const std::string& sample : samples) {
+        for (std::size_t offset = 0; offset < 9; ++offset) {
+            std::string text = std::string(offset, 'q') + sample;
+            const std::string expected = platform::upper_case(text);
+            platform::upper_case_in_place(text);
+            EXPECT_EQ(text, expected) << "offset " << offset;
+        }
+    }
+}
+
 TEST(EqualIgnoringCase, FoldsTheWholeCodePage) {
     EXPECT_TRUE(platform::equal_ignoring_case(cp1251("Привет"), cp1251("пРИВЕТ")));
     EXPECT_TRUE(platform::equal_ignoring_case(cp1251("ё"), cp1251("Ё")));
