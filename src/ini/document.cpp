@@ -79,7 +79,8 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     // check are kept for the next call. The key's slot is fetched into the
     // cache while the texts are checked.
     const std::string_view name = trim(key);
-    const bool same_key = last_key_valid_ && key == last_key_;
+    const bool same_key = last_key_valid_ && key.size() == last_key_.size() &&
+                          std::memcmp(key.data(), last_key_.data(), key.size()) == 0;
     const std::uint32_t hash = same_key ? last_key_hash_ : folded_hash(name);
     bool valid_name = false;
     Section* target = find_section(section, valid_name);
@@ -100,7 +101,7 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     if (key.size() + value.size() + section.size() > kMaxText / 2) {
         throw Exception("INI entry too large in section \"" + std::string(section) + "\"");
     }
-    compact();
+    if (!loaded_->empty() && 2 * loaded_used_ <= loaded_->size()) compact();  // compact() tests it too; a call per key spared
     if (target == nullptr) target = &append_section(section);
 
     if (KeyIndex::Slot* existing = target->find_key(name, hash)) {

@@ -108,8 +108,9 @@ ProfileDocument::Section* ProfileDocument::find_section(std::string_view section
     // Looked up for every key written or read, mostly among the last two,
     // which are remembered only when their name may be written.
     for (const RecentSection& recent : recent_) {
-        if (recent.section != nullptr && recent.name == section) {
-            split(*recent.section);
+        if (recent.section != nullptr && recent.name.size() == section.size() &&
+            std::memcmp(recent.name.data(), section.data(), section.size()) == 0) {
+            if (!recent.section->is_split) split(*recent.section);
             valid_name = true;
             return recent.section;
         }
