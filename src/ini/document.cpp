@@ -24,6 +24,10 @@ void ProfileDocument::place(Line& line, const char* data, std::size_t length, st
     if (in_loaded(line.data)) loaded_used_ += length + ending;
 }
 
+Arena& ProfileDocument::arena_for(Section& section) {
+    return section.own_arena ? *section.own_arena : *arena_;
+}
+
 void ProfileDocument::copy_to_arena(Line& line, std::string_view text, std::string_view ending) {
     char* bytes = arena_->allocate(text.size() + ending.size());
     std::memcpy(bytes, text.data(), text.size());
@@ -71,6 +75,7 @@ void ProfileDocument::reserve(std::string_view section, std::size_t keys) {
     for (const Line& line : target->lines) indexed += line.is_key() ? 1 : 0;
     target->lines.reserve(target->lines.size() + keys);
     target->keys.reserve(indexed + keys);
+    target->expect_keys(keys);
 }
 
 void ProfileDocument::set_value(std::string_view section, std::string_view key,
@@ -112,7 +117,7 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
         while (value_start < text.size() && is_blank(text[value_start])) ++value_start;
         if (text.substr(value_start) == value) return;
         const std::string_view ending = line.line_end();
-        char* bytes = arena_->allocate(value_start + value.size() + ending.size());
+        char* bytes = arena_for(*target).allocate(value_start + value.size() + ending.size());
         std::memcpy(bytes, text.data(), value_start);
         std::memcpy(bytes + value_start, value.data(), value.size());
         std::memcpy(bytes + value_start + value.size(), ending.data(), ending.size());
@@ -131,7 +136,7 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     const std::size_t own = first_break_length(anchor_end);
     const std::string_view blank_lines = anchor_end.substr(own);
     Line added;
-    char* bytes = arena_->allocate(key.size() + 1 + value.size() + kLineEnd.size() + blank_lines.size());
+    char* bytes = arena_for(*target).allocate(key.size() + 1 + value.size() + kLineEnd.size() + blank_lines.size());
     char* out = bytes;
     out = std::copy(key.begin(), key.end(), out);
     *out++ = '=';
@@ -201,6 +206,7 @@ void ProfileDocument::erase_section(std::string_view section) {
         }
         std::vector<Line>().swap(candidate->lines);
         candidate->keys.release();
+        candidate->own_arena.reset();  // only its own lines pointed into it
     }
     modified_ = true;
 }
@@ -234,6 +240,7 @@ ProfileDocument::Section& ProfileDocument::append_section(std::string_view secti
     }
     added->lines.reserve(1 + expected);
     added->keys.reserve(expected);
+    added->expect_keys(expected);
     Line header;
     std::string text;
     text.append("[").append(section).append("]");

@@ -102,6 +102,7 @@ private:
     void end_last_line();
     void place(Line& line, const char* data, std::size_t length, std::size_t ending);
     void copy_to_arena(Line& line, std::string_view text, std::string_view ending);
+    Arena& arena_for(Section& section);
     void compact();
 
     // The loaded bytes; lines of the file point into it until they change.

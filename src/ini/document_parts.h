@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ini/arena.h"
 #include "ini/document.h"
 #include "ini/key_index.h"
 #include "ini/name_folding.h"
@@ -43,6 +45,16 @@ struct ProfileDocument::Section {
     std::vector<Line> lines;  // lines[0] is the header when there is one
     KeyIndex keys;
     std::size_t last_content = 0;  // the last non-blank line; new keys go after it
+    // A section that many keys are written to keeps their bytes apart from
+    // other sections' in an arena of its own: its lines then lie together,
+    // and the text is handed on in long pieces. Null: the document's arena.
+    std::unique_ptr<Arena> own_arena;
+
+    // Gives the section its own arena once that many keys are expected.
+    static constexpr std::size_t kKeysForOwnArena = 256;
+    void expect_keys(std::size_t count) {
+        if (count >= kKeysForOwnArena && !own_arena) own_arena = std::make_unique<Arena>();
+    }
 
     KeyIndex::Slot* find_key(std::string_view key, std::uint32_t hash) {
         return keys.find(hash, [&](std::uint32_t line) { return equal_folded(lines[line].key(), key); });

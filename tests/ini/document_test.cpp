@@ -117,4 +117,35 @@ TEST(ProfileWriting, ErasedSectionsLeaveTheOtherLinesIntactWhenTheLoadedTextIsDr
     EXPECT_EQ(doc.key_names("keep"), std::vector<std::string>{"a"});
 }
 
+TEST(ProfileWriting, SectionsWrittenInBulkKeepTheirLinesInFileOrder) {
+    // Keys written to two sections in turn, each section expecting many of
+    // them (reserved before and after it exists), changed and erased again.
+    ProfileDocument doc("[PATH]\r\nold=x\r\n\r\n[other]\r\nk=1\r\n");
+    doc.reserve("NAME", 300);
+    doc.reserve("PATH", 300);
+    std::string names = "[NAME]\r\n";
+    std::string paths = "[PATH]\r\nold=x\r\n";
+    for (int i = 0; i < 300; ++i) {
+        const std::string id = "ID" + std::to_string(i);
+        doc.set_value("NAME", id, "name " + std::to_string(i));
+        doc.set_value("PATH", id, "DATA\\F" + std::to_string(i) + ".DAT");
+        names += id + "=name " + std::to_string(i) + "\r\n";
+        paths += id + "=DATA\\F" + std::to_string(i) + ".DAT\r\n";
+    }
+    doc.set_value("PATH", "id7", "changed");
+    const std::string before = "ID7=DATA\\F7.DAT";
+    paths.replace(paths.find(before), before.size(), "ID7=changed");
+    EXPECT_EQ(doc.text(), paths + "\r\n[other]\r\nk=1\r\n" + names);
+    std::string pieces;
+    doc.visit([&pieces](std::string_view piece) {
+        pieces += piece;
+        return true;
+    });
+    EXPECT_EQ(pieces, doc.text());
+    doc.erase_section("PATH");
+    doc.set_value("NAME", "ID0", "again");
+    names.replace(names.find("ID0=name 0"), 10, "ID0=again");
+    EXPECT_EQ(doc.text(), "[other]\r\nk=1\r\n" + names);
+}
+
 }  // namespace
