@@ -98,6 +98,17 @@ void Dataset::reread_chain() {
     block_index_ = 0;
 }
 
+// An alpha value of the streamed row, straight from the block: only the
+// text's own bytes are unscrambled. (One result, so that it is built in
+// the caller's string.)
+std::string Dataset::streamed_text(const FieldDef& f) const {
+    std::uint8_t field[256];  // no field is wider (format.cpp, field_width)
+    const std::size_t length = walker_->copy_text(row_, f.offset, f.width, field);
+    std::string text(reinterpret_cast<const char*>(field), length);
+    driver_.read_in_place(text);
+    return text;
+}
+
 std::string Dataset::value(int index) {
     const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
     std::uint8_t field[256];  // no field is wider (format.cpp, field_width)
@@ -109,11 +120,7 @@ std::string Dataset::value(int index) {
     } else if (loaded_) {
         bytes = current_record() + f.offset;
     } else if (f.type == kAlpha) {
-        // Straight from the block: only the text's own bytes are unscrambled.
-        const std::size_t length = walker_->copy_text(row_, f.offset, f.width, field);
-        std::string text(reinterpret_cast<const char*>(field), length);
-        driver_.read_in_place(text);
-        return text;
+        return streamed_text(f);
     } else {
         walker_->copy_bytes(row_, f.offset, f.width, field);
         bytes = field;
