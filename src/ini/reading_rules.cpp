@@ -8,6 +8,12 @@ std::string profile_name_as_matched(std::string_view name) { return fold(name); 
 
 bool profile_name_is_matched_form(std::string_view name) {
     if (trim(name).size() != name.size()) return false;
+    const Folding& f = folding();
+    if (!f.any_lead) {
+        for (const char c : name)
+            if (f.upper[static_cast<unsigned char>(c)] != static_cast<unsigned char>(c)) return false;
+        return true;
+    }
     bool same = true;
     std::size_t i = 0;
     for_each_folded(name, [&](unsigned char b) { same = same && b == static_cast<unsigned char>(name[i++]); });
