@@ -245,6 +245,11 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
     // is compared as it stands.
     if (a.size() != b.size()) return false;
     const AnsiTables& t = ansi_tables();
+    if (!t.any_lead) {
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (t.upper[static_cast<unsigned char>(a[i])] != t.upper[static_cast<unsigned char>(b[i])]) return false;
+        return true;
+    }
     bool trail_a = false;
     bool trail_b = false;
     for (std::size_t i = 0; i < a.size(); ++i) {
