@@ -149,7 +149,9 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     added.equals = static_cast<std::uint32_t>(key.size());
     if (own == 0) {
         copy_to_arena(anchor, anchor.text(), kLineEnd);
-    } else {
+    } else if (anchor.ending != own) {
+        // The blank lines after it now follow the new line. (Keys written
+        // one after another have none: the anchor stays as it is.)
         place(anchor, anchor.data, anchor.length, own);
     }
     const std::size_t position = target->last_content + 1;
