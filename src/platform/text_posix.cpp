@@ -209,31 +209,52 @@ std::string upper_case(std::string_view text) { return map_text(text, ansi_table
 
 std::string lower_case(std::string_view text) { return map_text(text, ansi_tables().lower); }
 
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHigh = kOnes * 0x80;
+
+// Eight ASCII bytes upper-cased as ASCII does: 0x20 taken from each byte
+// from "a" to "z". Upper-casing them twice changes nothing.
+std::uint64_t upper_ascii_word(std::uint64_t word) {
+    const std::uint64_t from_a = word + kOnes * (0x80 - 'a');      // high bit: at least "a"
+    const std::uint64_t past_z = word + kOnes * (0x80 - 'z' - 1);  // high bit: past "z"
+    return word - ((from_a & ~past_z & kHigh) >> 2);
+}
+
+}  // namespace
+
 void upper_case_in_place(std::string& text) {
     // Identifiers and paths are upper-cased for every row of a table, and
-    // they are mostly ASCII: a word without bytes of 0x80 or more has 0x20
-    // taken from each of its bytes from "a" to "z".
+    // they are mostly ASCII: a word without bytes of 0x80 or more is
+    // upper-cased at once.
     const AnsiTables& t = ansi_tables();
     if (!t.ascii_upper) {
         map_in_place(text, t.upper);
         return;
     }
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    constexpr std::uint64_t kHigh = kOnes * 0x80;
     char* const bytes = text.data();
     const std::size_t size = text.size();
     std::size_t i = 0;
+    std::uint64_t word;
     for (; i + 8 <= size; i += 8) {
-        std::uint64_t word;
         std::memcpy(&word, bytes + i, 8);
         if ((word & kHigh) != 0) {
             for (std::size_t k = i; k < i + 8; ++k) bytes[k] = static_cast<char>(t.upper[static_cast<unsigned char>(bytes[k])]);
             continue;
         }
-        const std::uint64_t from_a = word + kOnes * (0x80 - 'a');       // high bit: at least "a"
-        const std::uint64_t past_z = word + kOnes * (0x80 - 'z' - 1);   // high bit: past "z"
-        word -= (from_a & ~past_z & kHigh) >> 2;
+        word = upper_ascii_word(word);
         std::memcpy(bytes + i, &word, 8);
+    }
+    if (i < size && size >= 8) {
+        // The last eight bytes, some of them done already; other bytes than
+        // ASCII are left to the table.
+        std::memcpy(&word, bytes + size - 8, 8);
+        if ((word & kHigh) == 0) {
+            word = upper_ascii_word(word);
+            std::memcpy(bytes + size - 8, &word, 8);
+            return;
+        }
     }
     for (; i < size; ++i) bytes[i] = static_cast<char>(t.upper[static_cast<unsigned char>(bytes[i])]);
 }
