@@ -42,7 +42,7 @@ ProfileEntryProblem key_problem(std::string_view key) {
     const std::string_view trimmed = trim(key);
     if (trimmed.empty()) return ProfileEntryProblem::empty_key;
     // ("=" as the second byte of a double-byte character does not end a key.)
-    if ((classes & kEquals) != 0 && (!code_page_has_lead_bytes() || find_char(key, '=') != std::string_view::npos))
+    if ((classes & kEquals) != 0 && (!platform::code_page_has_lead_bytes() || find_char(key, '=') != std::string_view::npos))
         return ProfileEntryProblem::equals_in_key;
     if (trimmed.front() == '[' || trimmed.front() == ';') return ProfileEntryProblem::key_looks_like_section_or_comment;
     return ProfileEntryProblem::none;

@@ -83,21 +83,10 @@ inline std::string_view trim(std::string_view text) {
     return text.substr(first, last - first);
 }
 
-// True when the ANSI code page has double-byte characters.
-inline bool code_page_has_lead_bytes() {
-    static const bool result = [] {
-        for (int c = 0; c < 256; ++c) {
-            if (platform::is_lead_byte(static_cast<unsigned char>(c))) return true;
-        }
-        return false;
-    }();
-    return result;
-}
-
 // Position of the first `wanted` byte that is not the second byte of a
 // double-byte character.
 inline std::size_t find_char(std::string_view text, char wanted) {
-    if (!code_page_has_lead_bytes()) return text.find(wanted);
+    if (!platform::code_page_has_lead_bytes()) return text.find(wanted);
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == wanted) return i;
         if (platform::is_lead_byte(static_cast<unsigned char>(text[i]))) ++i;

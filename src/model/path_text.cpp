@@ -15,15 +15,6 @@ constexpr std::size_t kMaxDirectoryLength = 32767;
 
 bool is_blank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-bool code_page_has_lead_bytes() {
-    static const bool result = [] {
-        for (int c = 0; c < 256; ++c)
-            if (platform::is_lead_byte(static_cast<unsigned char>(c))) return true;
-        return false;
-    }();
-    return result;
-}
-
 // DirectoryWithoutDrive(path), as a part of the path.
 std::string_view directory_without_drive(std::string_view path) {
     std::string_view directory = path.substr(0, FileNameStart(path));
@@ -113,7 +104,7 @@ std::string RelativePathFrom::operator()(std::string_view target) const {
     // (no letter is upper-cased to a separator). Where a byte may be the
     // second of a character, the components are compared one by one.
     const std::size_t nameStart = FileNameStart(target);
-    if (!code_page_has_lead_bytes() && platform::equal_ignoring_case(target.substr(0, nameStart), directory_))
+    if (!platform::code_page_has_lead_bytes() && platform::equal_ignoring_case(target.substr(0, nameStart), directory_))
         return std::string(target.substr(nameStart));
 
     // The target's components past those it shares with the base.

@@ -40,19 +40,15 @@ std::size_t file_name_start(std::string_view path) {
     // characters every byte is a character, and the last separator is
     // looked for from the end.
     // The separators are looked up in a table of all bytes, made once.
-    struct Bytes {
-        bool double_byte = false;
+    struct Separators {
         bool separator[256] = {};
     };
-    static const Bytes bytes = [] {
-        Bytes b;
-        for (int c = 0; c < 256; ++c) {
-            b.double_byte = b.double_byte || is_lead_byte(static_cast<unsigned char>(c));
-            b.separator[c] = is_path_separator(static_cast<unsigned char>(c));
-        }
+    static const Separators bytes = [] {
+        Separators b;
+        for (int c = 0; c < 256; ++c) b.separator[c] = is_path_separator(static_cast<unsigned char>(c));
         return b;
     }();
-    if (!bytes.double_byte) {
+    if (!code_page_has_lead_bytes()) {
         for (std::size_t i = path.size(); i > 0; --i)
             if (bytes.separator[static_cast<unsigned char>(path[i - 1])]) return i;
         return 0;

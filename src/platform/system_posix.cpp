@@ -49,17 +49,6 @@ void write_line(std::FILE* stream, std::string_view ansi) {
 
 bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// True when the ANSI code page has double-byte characters, whose second
-// byte may look like a separator.
-bool code_page_has_lead_bytes() {
-    static const bool result = [] {
-        for (int c = 0; c < 256; ++c)
-            if (is_lead_byte(static_cast<unsigned char>(c))) return true;
-        return false;
-    }();
-    return result;
-}
-
 // Resolves "." and ".." segments of a path after its root, appending the
 // kept ones to `out`, which holds the root (its first `root` bytes) and any
 // segments kept before; ".." never climbs above the root. Empty segments

@@ -37,6 +37,9 @@ bool equal_ignoring_case(std::string_view a, std::string_view b);
 // True when the byte starts a double-byte character in the ANSI code page.
 // Always false for single-byte code pages.
 bool is_lead_byte(unsigned char c);
+// True when the ANSI code page has any lead byte, that is, double-byte
+// characters whose second byte may look like a separator or a letter.
+bool code_page_has_lead_bytes();
 
 // True for the bytes that separate directories: "\\", and on POSIX also "/".
 bool is_directory_separator(unsigned char c);

@@ -287,6 +287,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 bool is_lead_byte(unsigned char c) { return ansi_tables().lead[c]; }
 
+bool code_page_has_lead_bytes() { return ansi_tables().any_lead; }
+
 bool is_directory_separator(unsigned char c) { return c == '\\' || c == '/'; }
 
 bool is_path_separator(unsigned char c) { return is_directory_separator(c) || c == ':'; }

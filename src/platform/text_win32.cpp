@@ -25,13 +25,15 @@ public:
             const unsigned first = info.LeadByte[pair];
             const unsigned last = info.LeadByte[pair + 1];
             if (first == 0 && last == 0) break;
-            for (unsigned c = first; c <= last; ++c) lead_[c] = true;
+            for (unsigned c = first; c <= last; ++c) lead_[c] = any_ = true;
         }
     }
     bool operator[](unsigned char c) const { return lead_[c]; }
+    bool any() const { return any_; }
 
 private:
     std::array<bool, 256> lead_{};
+    bool any_ = false;
 };
 
 const LeadBytes& lead_bytes() {
@@ -143,6 +145,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }
+
+bool code_page_has_lead_bytes() { return lead_bytes().any(); }
 
 bool is_directory_separator(unsigned char c) { return c == '\\'; }
 
