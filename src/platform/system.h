@@ -2,6 +2,7 @@
 // Process-level services of the operating system: console, message boxes,
 // the application's title, the current directory and full paths.
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -68,5 +69,11 @@ std::string unique_name_tag();
 
 // Waits about that long.
 void sleep_milliseconds(unsigned milliseconds);
+
+// A hint that the process is about to hold about `bytes` of small objects
+// (the rows of a large table): where the system allows, the memory they
+// will take is set aside at once, in large pages. Changes nothing that the
+// program sees; does nothing for small amounts or where unsupported.
+void expect_memory(std::size_t bytes);
 
 }  // namespace platform

@@ -5,15 +5,24 @@
 #include "platform/code_page_posix.h"
 #include "platform/text.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <ctime>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -394,6 +403,46 @@ void sleep_milliseconds(unsigned milliseconds) {
     timespec wanted{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&wanted, &wanted) != 0 && errno == EINTR) {
     }
+}
+
+// The rows of a table are many small objects, each on pages touched for
+// the first time: under a hypervisor the first touch of every 4 KB page
+// is a fault that costs more than what is written there. With glibc's
+// heap, the memory expected is made one region of the heap, advised to be
+// backed by 2 MB pages (transparent huge pages, on "madvise" or "always"):
+// the heap grows by that much at its next growth, which a few small
+// blocks bring about, and those blocks then go back to it.
+void expect_memory(std::size_t bytes) {
+#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    constexpr std::size_t kMost = std::size_t{1} << 30;
+    if (bytes < 8 * kHugePage) return;
+    static std::atomic<bool> done{false};
+    if (done.exchange(true)) return;
+    bytes = std::min(bytes, kMost);
+    // Blocks from the heap, not from mappings of their own, up to the
+    // largest that glibc allows; the heap keeps `bytes` on top as it grows.
+    if (mallopt(M_MMAP_THRESHOLD, 32 << 20) == 0 || mallopt(M_TOP_PAD, static_cast<int>(bytes)) == 0) return;
+    const auto brk_now = [] { return reinterpret_cast<std::uintptr_t>(sbrk(0)); };
+    const std::uintptr_t before = brk_now();
+    constexpr std::size_t kProbe = 64 * 1024;
+    std::array<void*, 128> probes{};  // enough to use up what the heap has free on top
+    std::size_t n = 0;
+    while (n < probes.size() && brk_now() == before) {
+        probes[n] = std::malloc(kProbe);
+        if (probes[n] == nullptr) break;
+        ++n;
+    }
+    const std::uintptr_t after = brk_now();
+    if (before != static_cast<std::uintptr_t>(-1) && after > before) {
+        const std::uintptr_t first = (before + kHugePage - 1) / kHugePage * kHugePage;
+        const std::uintptr_t last = after / kHugePage * kHugePage;
+        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    for (std::size_t i = 0; i < n; ++i) std::free(probes[i]);
+#else
+    (void)bytes;
+#endif
 }
 
 }  // namespace platform

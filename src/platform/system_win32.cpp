@@ -151,4 +151,7 @@ std::string unique_name_tag() {
 
 void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
+// Large pages need a privilege that users do not hold: nothing to do.
+void expect_memory(std::size_t /*bytes*/) {}
+
 }  // namespace platform

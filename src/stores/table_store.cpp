@@ -124,7 +124,11 @@ void TDatFileStorageDb::ReadAll(const std::string& path, TDatFileDescList& list)
     // Room for the rows the header counts; a damaged header cannot make it
     // reserve much more than a large table needs.
     constexpr std::size_t kMostReserved = std::size_t{1} << 22;
-    list.Items.reserve(list.Items.size() + std::min<std::size_t>(table->record_count(), kMostReserved));
+    const std::size_t rows = std::min<std::size_t>(table->record_count(), kMostReserved);
+    list.Items.reserve(list.Items.size() + rows);
+    // What a row takes, its entry and its INI lines together, about.
+    constexpr std::size_t kBytesPerRow = 512;
+    platform::expect_memory(rows * kBytesPerRow);
     Columns columns(*table);
     while (!table->eof()) {
         TDatFileDesc& entry = list.Add();

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -77,6 +80,53 @@ TEST(ConsolePosix, AnsiTextIsShownInTheLocaleCharset) {
     EXPECT_EQ(platform::from_command_line("Привет"), cp1251("Привет"));
     EXPECT_EQ(platform::to_console("\x98"), "?") << "a byte 1251 does not define";
     EXPECT_EQ(platform::from_command_line("日本"), "??");
+}
+
+// The kernel's count of the process's anonymous memory in 2 MB pages, in
+// kB; -1 when it does not tell.
+long anon_huge_pages_kb() {
+    std::ifstream in("/proc/self/smaps_rollup");
+    std::string word;
+    while (in >> word) {
+        if (word == "AnonHugePages:") {
+            long kb = -1;
+            in >> kb;
+            return kb;
+        }
+    }
+    return -1;
+}
+
+TEST(ExpectMemoryPosix, TheRowsThatFollowLieInLargePagesUnchanged) {
+#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "glibc's own heap only";
+#else
+    std::ifstream mode_file("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string mode;
+    std::getline(mode_file, mode);
+    if (mode.find("[madvise]") == std::string::npos && mode.find("[always]") == std::string::npos)
+        GTEST_SKIP() << "transparent huge pages are off: " << mode;
+    const long before = anon_huge_pages_kb();
+    if (before < 0) GTEST_SKIP() << "no AnonHugePages in /proc/self/smaps_rollup";
+
+    platform::expect_memory(std::size_t{64} << 20);
+    platform::expect_memory(std::size_t{64} << 20);  // once per process: the second does nothing
+    // Rows as a table gives them: many small blocks, each written once.
+    std::vector<std::unique_ptr<char[]>> rows;
+    constexpr int kRows = 160000;
+    constexpr std::size_t kSize = 200;
+    rows.reserve(kRows);
+    for (int i = 0; i < kRows; ++i) {
+        rows.push_back(std::make_unique<char[]>(kSize));
+        std::memset(rows.back().get(), static_cast<char>(i), kSize);
+    }
+    const long after = anon_huge_pages_kb();
+    for (int i = 0; i < kRows; i += 997) {
+        ASSERT_EQ(rows[static_cast<std::size_t>(i)][0], static_cast<char>(i));
+        ASSERT_EQ(rows[static_cast<std::size_t>(i)][kSize - 1], static_cast<char>(i));
+    }
+    EXPECT_GE(after - before, 8 * 1024) << "of some 31 MB of rows, at least four 2 MB pages";
+#endif
 }
 
 TEST(ApplicationTitlePosix, IsTheExecutableNameCutAtItsFirstDot) {
