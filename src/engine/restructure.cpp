@@ -11,6 +11,7 @@
 #include "engine/validity_file.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 #include <cstring>
@@ -110,6 +111,7 @@ void add_alpha_column(const std::string& path, const std::string& column, int wi
     std::vector<std::uint8_t> out = header_bytes;
     out.reserve(header_bytes.size() +
                 (old.records / per_block + 2) * fresh.block_size);
+    platform::expect_large_block(out.data(), out.capacity());
     std::uint32_t blocks = 0;
     std::uint32_t records = 0;
     std::size_t in_block = 0;

@@ -75,5 +75,8 @@ void sleep_milliseconds(unsigned milliseconds);
 // will take is set aside at once, in large pages. Changes nothing that the
 // program sees; does nothing for small amounts or where unsupported.
 void expect_memory(std::size_t bytes);
+// A hint that a large block just allocated, not yet written, is about to
+// be written whole: where the system allows, it is backed by large pages.
+void expect_large_block(void* data, std::size_t size);
 
 }  // namespace platform

@@ -412,9 +412,32 @@ void sleep_milliseconds(unsigned milliseconds) {
 // backed by 2 MB pages (transparent huge pages, on "madvise" or "always"):
 // the heap grows by that much at its next growth, which a few small
 // blocks bring about, and those blocks then go back to it.
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Advises the whole 2 MB pages of [first, last) to be backed by huge pages.
+void advise_huge_pages(std::uintptr_t first, std::uintptr_t last) {
+#if defined(MADV_HUGEPAGE)
+    first = (first + kHugePage - 1) / kHugePage * kHugePage;
+    last = last / kHugePage * kHugePage;
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)first;
+    (void)last;
+#endif
+}
+
+}  // namespace
+
+void expect_large_block(void* data, std::size_t size) {
+    if (size < 4 * kHugePage) return;
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    advise_huge_pages(first, first + size);
+}
+
 void expect_memory(std::size_t bytes) {
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+#if defined(__GLIBC__)
     constexpr std::size_t kMost = std::size_t{1} << 30;
     if (bytes < 8 * kHugePage) return;
     static std::atomic<bool> done{false};
@@ -434,11 +457,7 @@ void expect_memory(std::size_t bytes) {
         ++n;
     }
     const std::uintptr_t after = brk_now();
-    if (before != static_cast<std::uintptr_t>(-1) && after > before) {
-        const std::uintptr_t first = (before + kHugePage - 1) / kHugePage * kHugePage;
-        const std::uintptr_t last = after / kHugePage * kHugePage;
-        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
+    if (before != static_cast<std::uintptr_t>(-1) && after > before) advise_huge_pages(before, after);
     for (std::size_t i = 0; i < n; ++i) std::free(probes[i]);
 #else
     (void)bytes;

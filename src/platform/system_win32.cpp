@@ -153,5 +153,6 @@ void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 // Large pages need a privilege that users do not hold: nothing to do.
 void expect_memory(std::size_t /*bytes*/) {}
+void expect_large_block(void* /*data*/, std::size_t /*size*/) {}
 
 }  // namespace platform
