@@ -31,6 +31,7 @@ using Clock = std::chrono::steady_clock;
 struct Measure {
     double seconds = 0;
     long peak_kb = 0;
+    long faults = 0;  // first touches of memory pages (minor faults)
     int status = -1;
 };
 
@@ -50,6 +51,7 @@ Measure run_process(const std::string& executable, const std::string& table) {
     Measure m;
     m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     m.peak_kb = usage.ru_maxrss;
+    m.faults = usage.ru_minflt;
     m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return m;
 }
@@ -82,6 +84,7 @@ engine::TableSpec definition(bool description, int rows) {
 struct Summary {
     double median = 0, min = 0, max = 0;
     long peak_kb = 0;
+    long faults = 0;
     int status = -1;
 };
 
@@ -100,12 +103,13 @@ Summary measure(const std::string& executable, const std::string& table, int run
     s.max = measures.back().seconds;
     for (auto& m : measures) s.peak_kb = std::max(s.peak_kb, m.peak_kb);
     s.status = measures[measures.size() / 2].status;
+    s.faults = measures[measures.size() / 2].faults;
     return s;
 }
 
 void print(const char* what, int rows, const Summary& s, double target_seconds = 0, double target_mb = 0) {
-    std::printf("%8d rows, %-34s median %.3f s (min %.3f, max %.3f), %6.2f us/row, peak %6.1f MB, exit %d", rows,
-                what, s.median, s.min, s.max, s.median * 1e6 / rows, s.peak_kb / 1024.0, s.status);
+    std::printf("%8d rows, %-34s median %.3f s (min %.3f, max %.3f), %6.2f us/row, peak %6.1f MB, %7ld page faults, exit %d",
+                rows, what, s.median, s.min, s.max, s.median * 1e6 / rows, s.peak_kb / 1024.0, s.faults, s.status);
     if (target_seconds > 0)
         std::printf("; target < %.2f s: %s", target_seconds, s.median < target_seconds ? "met" : "missed");
     if (target_mb > 0) std::printf(", < %.0f MB: %s", target_mb, s.peak_kb / 1024.0 < target_mb ? "met" : "missed");
