@@ -444,8 +444,14 @@ void expect_memory(std::size_t bytes) {
     if (done.exchange(true)) return;
     bytes = std::min(bytes, kMost);
     // Blocks from the heap, not from mappings of their own, up to the
-    // largest that glibc allows; the heap keeps `bytes` on top as it grows.
-    if (mallopt(M_MMAP_THRESHOLD, 32 << 20) == 0 || mallopt(M_TOP_PAD, static_cast<int>(bytes)) == 0) return;
+    // largest that glibc allows; the top of the heap is never given back
+    // while the process runs (what the rows leave untouched costs nothing).
+    if (mallopt(M_MMAP_THRESHOLD, 32 << 20) == 0 || mallopt(M_TRIM_THRESHOLD, INT_MAX) == 0) return;
+    // The next growth of the heap adds `bytes`; the later ones only what
+    // they need (glibc's default pad), so that where memory is not
+    // overcommitted a failed reservation costs nothing but itself.
+    constexpr int kDefaultTopPad = 128 * 1024;
+    if (mallopt(M_TOP_PAD, static_cast<int>(bytes)) == 0) return;
     const auto brk_now = [] { return reinterpret_cast<std::uintptr_t>(sbrk(0)); };
     const std::uintptr_t before = brk_now();
     constexpr std::size_t kProbe = 64 * 1024;
@@ -457,6 +463,7 @@ void expect_memory(std::size_t bytes) {
         ++n;
     }
     const std::uintptr_t after = brk_now();
+    mallopt(M_TOP_PAD, kDefaultTopPad);
     if (before != static_cast<std::uintptr_t>(-1) && after > before) advise_huge_pages(before, after);
     for (std::size_t i = 0; i < n; ++i) std::free(probes[i]);
 #else

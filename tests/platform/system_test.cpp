@@ -9,6 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -126,6 +132,45 @@ TEST(ExpectMemoryPosix, TheRowsThatFollowLieInLargePagesUnchanged) {
         ASSERT_EQ(rows[static_cast<std::size_t>(i)][kSize - 1], static_cast<char>(i));
     }
     EXPECT_GE(after - before, 8 * 1024) << "of some 31 MB of rows, at least four 2 MB pages";
+#endif
+}
+
+// The process's address space in use, in bytes; 0 when unknown.
+std::size_t address_space_in_use() {
+    std::ifstream in("/proc/self/status");
+    std::string word;
+    while (in >> word) {
+        if (word == "VmSize:") {
+            std::size_t kb = 0;
+            in >> kb;
+            return kb * 1024;
+        }
+    }
+    return 0;
+}
+
+TEST(ExpectMemoryPosix, AReservationTheSystemRefusesCostsNothingButItself) {
+#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "glibc's own heap only";
+#else
+    if (address_space_in_use() == 0) GTEST_SKIP() << "no VmSize in /proc/self/status";
+    // In a process of its own (the hint is taken once per process): room
+    // for 48 MB more, 256 MB expected, then 16 MB of small blocks, which
+    // must all be had.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto run = [] {
+        rlimit limit{};
+        if (getrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+        limit.rlim_cur = std::min<rlim_t>(address_space_in_use() + (std::size_t{48} << 20), limit.rlim_max);
+        if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+        platform::expect_memory(std::size_t{256} << 20);
+        for (int i = 0; i < (16 << 20) / 64; ++i) {
+            void* volatile block = std::malloc(64);
+            if (block == nullptr) std::_Exit(1);
+        }
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
 #endif
 }
 
