@@ -90,7 +90,7 @@ TEST(ConsolePosix, AnsiTextIsShownInTheLocaleCharset) {
 
 // The kernel's count of the process's anonymous memory in 2 MB pages, in
 // kB; -1 when it does not tell.
-long anon_huge_pages_kb() {
+[[maybe_unused]] long anon_huge_pages_kb() {
     std::ifstream in("/proc/self/smaps_rollup");
     std::string word;
     while (in >> word) {
@@ -136,7 +136,7 @@ TEST(ExpectMemoryPosix, TheRowsThatFollowLieInLargePagesUnchanged) {
 }
 
 // The process's address space in use, in bytes; 0 when unknown.
-std::size_t address_space_in_use() {
+[[maybe_unused]] std::size_t address_space_in_use() {
     std::ifstream in("/proc/self/status");
     std::string word;
     while (in >> word) {
