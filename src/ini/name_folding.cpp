@@ -11,8 +11,8 @@ Folding make_folding() {
         const auto b = static_cast<unsigned char>(c);
         f.upper[b] = platform::upper_case_byte(b);
         f.lead[b] = platform::is_lead_byte(b);
-        f.any_lead = f.any_lead || f.lead[b];
     }
+    f.any_lead = platform::code_page_has_lead_bytes();
     return f;
 }
 

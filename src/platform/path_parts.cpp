@@ -2,6 +2,8 @@
 
 #include "platform/text.h"
 
+#include <array>
+
 namespace platform {
 
 namespace {
@@ -40,17 +42,14 @@ std::size_t file_name_start(std::string_view path) {
     // characters every byte is a character, and the last separator is
     // looked for from the end.
     // The separators are looked up in a table of all bytes, made once.
-    struct Separators {
-        bool separator[256] = {};
-    };
-    static const Separators bytes = [] {
-        Separators b;
-        for (int c = 0; c < 256; ++c) b.separator[c] = is_path_separator(static_cast<unsigned char>(c));
-        return b;
+    static const std::array<bool, 256> separator = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0; c < 256; ++c) table[c] = is_path_separator(static_cast<unsigned char>(c));
+        return table;
     }();
     if (!code_page_has_lead_bytes()) {
         for (std::size_t i = path.size(); i > 0; --i)
-            if (bytes.separator[static_cast<unsigned char>(path[i - 1])]) return i;
+            if (separator[static_cast<unsigned char>(path[i - 1])]) return i;
         return 0;
     }
     std::size_t start = 0;

@@ -405,13 +405,6 @@ void sleep_milliseconds(unsigned milliseconds) {
     }
 }
 
-// The rows of a table are many small objects, each on pages touched for
-// the first time: under a hypervisor the first touch of every 4 KB page
-// is a fault that costs more than what is written there. With glibc's
-// heap, the memory expected is made one region of the heap, advised to be
-// backed by 2 MB pages (transparent huge pages, on "madvise" or "always"):
-// the heap grows by that much at its next growth, which a few small
-// blocks bring about, and those blocks then go back to it.
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -436,6 +429,13 @@ void expect_large_block(void* data, std::size_t size) {
     advise_huge_pages(first, first + size);
 }
 
+// The rows of a table are many small objects, each on pages touched for
+// the first time: under a hypervisor the first touch of every 4 KB page
+// is a fault that costs more than what is written there. With glibc's
+// heap, the memory expected is made one region of the heap, advised to be
+// backed by 2 MB pages (transparent huge pages, on "madvise" or "always"):
+// the heap grows by that much at its next growth, which a few small
+// blocks bring about, and those blocks then go back to it.
 void expect_memory(std::size_t bytes) {
 #if defined(__GLIBC__)
     constexpr std::size_t kMost = std::size_t{1} << 30;
