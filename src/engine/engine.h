@@ -81,6 +81,8 @@ public:
     // the empty text. Memo and blob fields read from the .MB file; throws
     // when it is missing or damaged.
     std::string as_string() const;
+    // as_string(), into a text the caller keeps and reuses row after row.
+    void read_into(std::string& out) const;
     // Only while editing or inserting: cuts the text to the column's width
     // and stores it as the table's language driver does; throws Exception
     // naming the column when a character has no place in the driver's code

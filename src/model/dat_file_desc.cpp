@@ -17,43 +17,33 @@ std::pair<std::size_t, std::size_t> trimmed_bounds(std::string_view text) {
     return {first, last};
 }
 
-void set_path_field(TDatFileDesc& entry, std::string& field, std::string_view text) {
-    if (field == text) return;
+void set_path_field(TDatFileDesc& entry, Text& field, std::string_view text) {
+    if (std::string_view(field) == text) return;
     const auto [first, last] = trimmed_bounds(text);
     field.assign(text.substr(first, last - first));
-    platform::upper_case_in_place(field);
-    entry.Priority = -2;
-}
-
-// The same, taking over the text's buffer.
-void set_path_field(TDatFileDesc& entry, std::string& field, std::string&& text) {
-    if (field == text) return;
-    const auto [first, last] = trimmed_bounds(text);
-    text.erase(last);
-    text.erase(0, first);
-    platform::upper_case_in_place(text);
-    field = std::move(text);
+    platform::upper_case_in_place(field.data(), field.size());
     entry.Priority = -2;
 }
 
 // True when the file-name part of the path has a ".".
-bool has_extension(const std::string& path) {
+bool has_extension(std::string_view path) {
     return path.find('.', FileNameStart(path)) != std::string::npos;
 }
 
 }  // namespace
 
-void SetFileName(TDatFileDesc& entry, const std::string& text) {
-    set_path_field(entry, entry.FileName, std::string_view(text));
+void SetFileName(TDatFileDesc& entry, std::string_view text) { set_path_field(entry, entry.FileName, text); }
+
+void SetFileDir(TDatFileDesc& entry, std::string_view text) { set_path_field(entry, entry.FileDir, text); }
+
+std::string FullPath(const TDatFileDesc& entry) {
+    std::string path;
+    path.reserve(entry.FileDir.size() + entry.FileName.size());
+    path.append(entry.FileDir).append(entry.FileName);
+    return path;
 }
 
-void SetFileDir(TDatFileDesc& entry, const std::string& text) {
-    set_path_field(entry, entry.FileDir, std::string_view(text));
-}
-
-std::string FullPath(const TDatFileDesc& entry) { return entry.FileDir + entry.FileName; }
-
-void SetPaths(TDatFileDesc& entry, std::string id, std::string rawPath, std::string name) {
+void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath, std::string_view name) {
     std::string expanded = ExpandFileName(rawPath);
     const bool endsWithSeparator =
         !expanded.empty() && platform::is_directory_separator(static_cast<unsigned char>(expanded.back()));
@@ -61,23 +51,33 @@ void SetPaths(TDatFileDesc& entry, std::string id, std::string rawPath, std::str
         // A path without extension names a directory. POSIX paths keep their
         // own separator; the INI side writes "\\" whatever it reads.
         expanded.push_back(expanded.front() == '/' ? '/' : '\\');
-    set_path_field(entry, entry.FileDir, std::move(expanded));
 
-    const std::size_t nameStart = FileNameStart(entry.FileDir);
-    if (nameStart < entry.FileDir.size()) {
-        set_path_field(entry, entry.FileName, std::string_view(entry.FileDir).substr(nameStart));
-        // The directory part is already trimmed and upper-cased.
-        entry.FileDir.resize(nameStart);
-    } else if (!entry.FileDir.empty()) {
-        set_path_field(entry, entry.FileName, std::string_view(id));
+    // What SetFileDir would make the directory field (the text, trimmed and
+    // upper-cased, unless the field holds it already), split here so that
+    // each field takes only its own part.
+    std::string_view resolved = expanded;
+    if (std::string_view(entry.FileDir) != resolved) {
+        const auto [first, last] = trimmed_bounds(resolved);
+        platform::upper_case_in_place(expanded.data() + first, last - first);
+        resolved = resolved.substr(first, last - first);
+    }
+    const std::size_t nameStart = FileNameStart(resolved);
+    if (nameStart < resolved.size()) {
+        // The name part is already trimmed and upper-cased.
+        set_path_field(entry, entry.FileName, resolved.substr(nameStart));
+        entry.FileDir.assign(resolved.substr(0, nameStart));
     } else {
-        set_path_field(entry, entry.FileName, ExpandFileName(id));
+        entry.FileDir.assign(resolved);
+        if (!resolved.empty())
+            set_path_field(entry, entry.FileName, id);
+        else
+            set_path_field(entry, entry.FileName, ExpandFileName(id));
     }
 
-    entry.Id = std::move(id);
-    platform::upper_case_in_place(entry.Id);
-    entry.Name = std::move(name);
-    entry.RawPath = std::move(rawPath);
+    entry.Id.assign(id);
+    platform::upper_case_in_place(entry.Id.data(), entry.Id.size());
+    entry.Name.assign(name);
+    entry.RawPath.assign(rawPath);
     entry.Priority = -2;
 }
 

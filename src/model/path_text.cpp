@@ -55,7 +55,7 @@ std::string Trim(const std::string& text) {
 
 std::string UpperCase(const std::string& text) { return platform::upper_case(text); }
 
-std::string ExpandFileName(const std::string& path) { return platform::full_path(path); }
+std::string ExpandFileName(std::string_view path) { return platform::full_path(path); }
 
 std::string DrivePart(const std::string& path) { return platform::drive_part(path); }
 

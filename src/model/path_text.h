@@ -16,7 +16,7 @@ std::string Trim(const std::string& text);
 std::string UpperCase(const std::string& text);
 // The text expanded to a full path against the current directory; an empty
 // text stays empty.
-std::string ExpandFileName(const std::string& path);
+std::string ExpandFileName(std::string_view path);
 
 // "C:" of "C:\A\X.INI", "\\SRV\SHARE" of "\\SRV\SHARE\DIR\F.DAT", else empty.
 std::string DrivePart(const std::string& path);

@@ -28,7 +28,8 @@ void check_ansi_code_page_setting();
 std::string upper_case(std::string_view text);
 std::string lower_case(std::string_view text);
 // upper_case, where the text lies.
-void upper_case_in_place(std::string& text);
+void upper_case_in_place(char* text, std::size_t size);
+inline void upper_case_in_place(std::string& text) { upper_case_in_place(text.data(), text.size()); }
 unsigned char upper_case_byte(unsigned char c);
 
 // Case-insensitive equality for the whole ANSI code page (Cyrillic folds).

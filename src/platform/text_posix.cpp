@@ -141,13 +141,13 @@ const AnsiTables& ansi_tables() {
     return tables;
 }
 
-void map_in_place(std::string& text, const std::array<unsigned char, 256>& table) {
+void map_in_place(char* text, std::size_t size, const std::array<unsigned char, 256>& table) {
     const AnsiTables& t = ansi_tables();
     if (!t.any_lead) {
-        for (char& c : text) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>(table[static_cast<unsigned char>(text[i])]);
         return;
     }
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < size; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (t.lead[c]) {
             ++i;  // a double-byte character has no case
@@ -159,7 +159,7 @@ void map_in_place(std::string& text, const std::array<unsigned char, 256>& table
 
 std::string map_text(std::string_view text, const std::array<unsigned char, 256>& table) {
     std::string out(text);
-    map_in_place(out, table);
+    map_in_place(out.data(), out.size(), table);
     return out;
 }
 
@@ -224,17 +224,16 @@ std::uint64_t upper_ascii_word(std::uint64_t word) {
 
 }  // namespace
 
-void upper_case_in_place(std::string& text) {
+void upper_case_in_place(char* text, std::size_t size) {
     // Identifiers and paths are upper-cased for every row of a table, and
     // they are mostly ASCII: a word without bytes of 0x80 or more is
     // upper-cased at once.
     const AnsiTables& t = ansi_tables();
     if (!t.ascii_upper) {
-        map_in_place(text, t.upper);
+        map_in_place(text, size, t.upper);
         return;
     }
-    char* const bytes = text.data();
-    const std::size_t size = text.size();
+    char* const bytes = text;
     std::size_t i = 0;
     std::uint64_t word;
     for (; i + 8 <= size; i += 8) {

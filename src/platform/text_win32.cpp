@@ -69,9 +69,9 @@ const UpperBytes& upper_bytes() {
 }
 
 // Upper-cases the text in place, leaving double-byte characters as they are.
-void upper_in_place(std::string& text) {
+void upper_in_place(char* text, std::size_t size) {
     const UpperBytes& upper = upper_bytes();
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < size; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (lead_bytes()[c]) {
             ++i;  // the trail byte belongs to the character
@@ -119,11 +119,11 @@ void check_ansi_code_page_setting() {}
 
 std::string upper_case(std::string_view text) {
     std::string result(text);
-    upper_in_place(result);
+    upper_in_place(result.data(), result.size());
     return result;
 }
 
-void upper_case_in_place(std::string& text) { upper_in_place(text); }
+void upper_case_in_place(char* text, std::size_t size) { upper_in_place(text, size); }
 
 std::string lower_case(std::string_view text) {
     std::string result(text);

@@ -130,12 +130,16 @@ void TDatFileStorageDb::ReadAll(const std::string& path, TDatFileDescList& list)
     constexpr std::size_t kBytesPerRow = 512;
     platform::expect_memory(rows * kBytesPerRow);
     Columns columns(*table);
+    // Each row's texts pass through these on their way into the entry.
+    std::string name;
+    std::string file;
+    std::string id;
     while (!table->eof()) {
         TDatFileDesc& entry = list.Add();
-        std::string name = columns.Name().as_string();
-        std::string file = columns.File().as_string();
-        std::string id = columns.Id().as_string();
-        SetPaths(entry, std::move(id), std::move(file), std::move(name));
+        columns.Name().read_into(name);
+        columns.File().read_into(file);
+        columns.Id().read_into(id);
+        SetPaths(entry, id, file, name);
         table->next();
     }
 }
@@ -158,17 +162,17 @@ void TDatFileStorageDb::ReadEntry(const std::string& path, const std::string& id
 }
 
 void TDatFileStorageDb::PostEntry(engine::Table& table, const std::string& directory, const TDatFileDesc& entry) {
-    const std::string key = UpperCase(Trim(entry.Id));
+    const std::string key = UpperCase(Trim(ToString(entry.Id)));
     if (table.locate("MASTER_ID", key, /*ignore_case=*/true, /*whole_value=*/true))
         table.edit();
     else
         table.insert();
     table.field_by_name("MASTER_ID").set_as_string(key);
-    table.field_by_name("MASTER_NAME").set_as_string(entry.Name);
+    table.field_by_name("MASTER_NAME").set_as_string(ToString(entry.Name));
     if (entry.RawPath.empty())
-        table.field_by_name("MASTER_FILE").set_as_string(RelativePath(directory, entry.FileDir + entry.FileName));
+        table.field_by_name("MASTER_FILE").set_as_string(RelativePath(directory, FullPath(entry)));
     else
-        table.field_by_name("MASTER_FILE").set_as_string(entry.RawPath);
+        table.field_by_name("MASTER_FILE").set_as_string(ToString(entry.RawPath));
     table.post();
 }
 

@@ -84,7 +84,7 @@ protected:
         TDatFileDescList list;
         store_.ReadAll(path, list);
         std::vector<Row> out;
-        for (const auto& e : list.Items) out.push_back({e->Id, e->Name, e->RawPath});
+        for (const auto& e : list.Items) out.push_back({ToString(e->Id), ToString(e->Name), ToString(e->RawPath)});
         return out;
     }
 
