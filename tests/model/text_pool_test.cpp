@@ -1,0 +1,72 @@
+#include "model/dat_file_desc.h"
+#include "model/text_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A text whose every byte tells its owner and position.
+std::string pattern(std::size_t owner, std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('A' + (owner * 7 + i) % 26);
+    return s;
+}
+
+TEST(TextPool, TextsOfEverySizeKeepTheirBytesWhileOthersComeAndGo) {
+    // Sizes across every class, the largest pooled one and the heap's.
+    std::vector<Text> kept;
+    std::vector<Text> passing;
+    for (std::size_t size = 0; size <= 600; ++size) {
+        kept.emplace_back(pattern(size, size));
+        passing.emplace_back(pattern(size + 1, size));
+        if (size % 3 == 0) passing.erase(passing.begin());  // freed blocks are taken again
+        kept.back().append(pattern(size + 2, size % 40));    // grows into another class
+    }
+    passing.clear();
+    for (std::size_t size = 0; size <= 600; ++size)
+        kept.emplace_back(pattern(size + 3, size));  // from what `passing` gave back
+    for (std::size_t size = 0; size <= 600; ++size) {
+        EXPECT_EQ(kept[size], pattern(size, size) + pattern(size + 2, size % 40)) << size;
+        EXPECT_EQ(kept[601 + size], pattern(size + 3, size)) << size;
+    }
+}
+
+TEST(TextPool, ARunReadAgainTakesBackTheRoomOfTheOneBefore) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under the address sanitizer every text is a heap block of its own";
+#else
+    auto fill = [](TDatFileDescList& list) {
+        for (int i = 0; i < 20000; ++i)
+            SetPaths(list.Add(), "ID" + std::to_string(i), "C:\\DATA\\PART\\FILE" + std::to_string(i) + ".DAT",
+                     "Display name of row " + std::to_string(i));
+    };
+    std::set<std::uintptr_t> first;
+    {
+        TDatFileDescList list;
+        fill(list);
+        for (const auto& entry : list.Items) {
+            first.insert(reinterpret_cast<std::uintptr_t>(entry.get()));
+            first.insert(reinterpret_cast<std::uintptr_t>(entry->Name.data()));
+            first.insert(reinterpret_cast<std::uintptr_t>(entry->FileDir.data()));
+        }
+    }
+    TDatFileDescList again;
+    fill(again);
+    std::size_t reused = 0;
+    for (const auto& entry : again.Items) {
+        reused += first.count(reinterpret_cast<std::uintptr_t>(entry.get()));
+        reused += first.count(reinterpret_cast<std::uintptr_t>(entry->Name.data()));
+        reused += first.count(reinterpret_cast<std::uintptr_t>(entry->FileDir.data()));
+    }
+    EXPECT_EQ(reused, 3u * 20000u);
+    EXPECT_EQ(again.Item(19999).Name, "Display name of row 19999");
+    EXPECT_EQ(again.Item(19999).FileDir, "C:\\DATA\\PART\\");
+#endif
+}
+
+}  // namespace
