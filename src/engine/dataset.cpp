@@ -148,17 +148,17 @@ std::string Dataset::value(int index) {
     return f.type == kMemo ? driver_.read(blob) : blob;
 }
 
-void Dataset::value_into(int index, std::string& out) {
+std::string_view Dataset::value_view(int index, ValueRoom& room) {
     const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
     if (mode_ == Mode::browse && !eof_ && !loaded_ && f.type == kAlpha) {
         // streamed_text, without a text of its own.
-        std::uint8_t field[256];  // no field is wider (format.cpp, field_width)
-        const std::size_t length = walker_->copy_text(row_, f.offset, f.width, field);
-        out.assign(reinterpret_cast<const char*>(field), length);
-        driver_.read_in_place(out);
-        return;
+        const std::size_t length =
+            walker_->copy_text(row_, f.offset, f.width, reinterpret_cast<std::uint8_t*>(room.bytes));
+        driver_.read_in_place(room.bytes, length);
+        return std::string_view(room.bytes, length);
     }
-    out = value(index);
+    room.text = value(index);
+    return room.text;
 }
 
 void Dataset::set_value(int index, const std::string& ansi) {

@@ -35,9 +35,8 @@ public:
     void next();
 
     std::string value(int index);
-    // value(), into a text the caller keeps: reading row after row reuses
-    // its room.
-    void value_into(int index, std::string& out);
+    // value(), in the caller's room (Field::read).
+    std::string_view value_view(int index, ValueRoom& room);
     void set_value(int index, const std::string& ansi);
 
     bool locate(int index, const std::string& key, bool ignore_case, bool whole_value);

@@ -48,7 +48,7 @@ bool Session::holds_checksum(std::uint32_t checksum) const {
 
 const std::string& Field::name() const { return owner_->field_name(index_); }
 std::string Field::as_string() const { return owner_->value(index_); }
-void Field::read_into(std::string& out) const { owner_->value_into(index_, out); }
+std::string_view Field::read(ValueRoom& room) const { return owner_->value_view(index_, room); }
 void Field::set_as_string(const std::string& value) { owner_->set_value(index_, value); }
 
 // ---- The local SQL ----

@@ -22,9 +22,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace engine {
+
+// Room for one value of the current row, read for a moment.
+struct ValueRoom {
+    char bytes[256];   // an alpha value, read in place (no field is wider: format.cpp, field_width)
+    std::string text;  // any other value
+};
 
 class Dataset;  // the shared implementation of Query and Table (internal)
 
@@ -81,8 +88,10 @@ public:
     // the empty text. Memo and blob fields read from the .MB file; throws
     // when it is missing or damaged.
     std::string as_string() const;
-    // as_string(), into a text the caller keeps and reuses row after row.
-    void read_into(std::string& out) const;
+    // as_string(), read where the caller keeps room for it: the view holds
+    // until the next read into the same room. Reading row after row this
+    // way copies and allocates nothing.
+    std::string_view read(ValueRoom& room) const;
     // Only while editing or inserting: cuts the text to the column's width
     // and stores it as the table's language driver does; throws Exception
     // naming the column when a character has no place in the driver's code

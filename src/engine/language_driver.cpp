@@ -265,9 +265,10 @@ std::string LanguageDriver::read(std::string_view stored) const {
     return text;
 }
 
-void LanguageDriver::read_in_place(std::string& text) const {
+void LanguageDriver::read_in_place(char* text, std::size_t size) const {
     if (translation_ != nullptr)
-        for (char& c : text) c = static_cast<char>(translation_->read[static_cast<unsigned char>(c)]);
+        for (std::size_t i = 0; i < size; ++i)
+            text[i] = static_cast<char>(translation_->read[static_cast<unsigned char>(text[i])]);
 }
 
 std::string LanguageDriver::write(std::string_view text, const std::string& subject) const {

@@ -67,7 +67,8 @@ public:
     // ("+" for box corners, "a" for alpha), never as "?".
     std::string read(std::string_view stored) const;
     // The same, converting the text where it lies.
-    void read_in_place(std::string& text) const;
+    void read_in_place(std::string& text) const { read_in_place(text.data(), text.size()); }
+    void read_in_place(char* text, std::size_t size) const;
     // The caller's view of every stored byte.
     const std::array<unsigned char, 256>& read_table() const;
     // The caller's text as stored bytes. Throws Exception, beginning with

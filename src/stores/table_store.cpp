@@ -130,16 +130,16 @@ void TDatFileStorageDb::ReadAll(const std::string& path, TDatFileDescList& list)
     constexpr std::size_t kBytesPerRow = 512;
     platform::expect_memory(rows * kBytesPerRow);
     Columns columns(*table);
-    // Each row's texts pass through these on their way into the entry.
-    std::string name;
-    std::string file;
-    std::string id;
+    // Each row's texts are read into these on their way into the entry.
+    engine::ValueRoom name;
+    engine::ValueRoom file;
+    engine::ValueRoom id;
     while (!table->eof()) {
         TDatFileDesc& entry = list.Add();
-        columns.Name().read_into(name);
-        columns.File().read_into(file);
-        columns.Id().read_into(id);
-        SetPaths(entry, id, file, name);
+        const std::string_view nameText = columns.Name().read(name);
+        const std::string_view fileText = columns.File().read(file);
+        const std::string_view idText = columns.Id().read(id);
+        SetPaths(entry, idText, fileText, nameText);
         table->next();
     }
 }
