@@ -44,7 +44,10 @@ std::string FullPath(const TDatFileDesc& entry) {
 }
 
 void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath, std::string_view name) {
-    std::string expanded = ExpandFileName(rawPath);
+    // Every row of a table passes through here: the expanded path is made
+    // in room kept from the row before.
+    static thread_local std::string expanded;
+    ExpandFileName(rawPath, expanded);
     const bool endsWithSeparator =
         !expanded.empty() && platform::is_directory_separator(static_cast<unsigned char>(expanded.back()));
     if (!expanded.empty() && !endsWithSeparator && !has_extension(expanded))

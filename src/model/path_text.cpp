@@ -57,6 +57,8 @@ std::string UpperCase(const std::string& text) { return platform::upper_case(tex
 
 std::string ExpandFileName(std::string_view path) { return platform::full_path(path); }
 
+void ExpandFileName(std::string_view path, std::string& out) { platform::full_path(path, out); }
+
 std::string DrivePart(const std::string& path) { return platform::drive_part(path); }
 
 std::string DirectoryPart(const std::string& path) { return platform::directory_part(path); }

@@ -17,6 +17,8 @@ std::string UpperCase(const std::string& text);
 // The text expanded to a full path against the current directory; an empty
 // text stays empty.
 std::string ExpandFileName(std::string_view path);
+// The same into `out`, reusing its room; the path must not lie in `out`.
+void ExpandFileName(std::string_view path, std::string& out);
 
 // "C:" of "C:\A\X.INI", "\\SRV\SHARE" of "\\SRV\SHARE\DIR\F.DAT", else empty.
 std::string DrivePart(const std::string& path);

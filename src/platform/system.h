@@ -37,6 +37,9 @@ void set_program_path(std::string_view argv0);
 // touching the file system. An empty text stays empty; the result is never
 // cut, whatever its length (see path_too_long for what can be opened).
 std::string full_path(std::string_view path);
+// The same into `out`, whose room is reused: a table resolves a path for
+// every row. The path must not lie in `out`.
+void full_path(std::string_view path, std::string& out);
 
 // True when a full path is longer than the programs of this system open:
 // on Windows a path of more than 259 characters (the limit of the A

@@ -302,7 +302,7 @@ const std::string& known_directory() {
 
 // A relative path against the current directory: as the directory, a
 // separator and the path, normalised together after the first byte.
-std::string full_relative_path(std::string_view path) {
+void full_relative_path(std::string_view path, std::string& out) {
     const std::string& directory = known_directory();
     DirectoryPrefix& prefix = directory_prefix();
     if (prefix.directory != directory || prefix.out.empty()) {
@@ -318,9 +318,10 @@ std::string full_relative_path(std::string_view path) {
         std::string absolute = directory;
         absolute.push_back('/');
         absolute += path;
-        return normalised("/", std::string_view(absolute).substr(1), '/', false);
+        out = normalised("/", std::string_view(absolute).substr(1), '/', false);
+        return;
     }
-    std::string out;
+    out.clear();
     out.reserve(prefix.out.size() + path.size() + 2);
     if (!code_page_has_lead_bytes()) {
         // Leading ".." segments leave the directory's last segments out (never
@@ -335,13 +336,12 @@ std::string full_relative_path(std::string_view path) {
                                    : prefix.starts[kept] == 1   ? 1
                                                                 : prefix.starts[kept] - 1;
         out.append(prefix.out, 0, length);
-        if (append_plain_path(out, kept > 0, rest, '/', false)) return out;
+        if (append_plain_path(out, kept > 0, rest, '/', false)) return;
     }
     out = prefix.out;
     static thread_local std::vector<std::size_t> starts;
     starts = prefix.starts;
     Segments(out, starts, 1, '/', false).add(path, true);
-    return out;
 }
 
 }  // namespace
@@ -349,12 +349,24 @@ std::string full_relative_path(std::string_view path) {
 std::string current_directory() { return known_directory(); }
 
 std::string full_path(std::string_view path) {
-    if (path.empty()) return std::string();
+    std::string out;
+    full_path(path, out);
+    return out;
+}
+
+void full_path(std::string_view path, std::string& out) {
+    if (path.empty()) {
+        out.clear();
+        return;
+    }
     const bool drive = path.size() >= 2 && path[1] == ':' && is_drive_letter(path[0]);
     const bool unc = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
-    if (drive || unc) return full_windows_path(path);
-    if (path[0] == '/' || path[0] == '\\') return normalised("/", path.substr(1), '/', false);
-    return full_relative_path(path);
+    if (drive || unc)
+        out = full_windows_path(path);
+    else if (path[0] == '/' || path[0] == '\\')
+        out = normalised("/", path.substr(1), '/', false);
+    else
+        full_relative_path(path, out);
 }
 
 bool path_too_long(std::string_view full_path) {

@@ -95,6 +95,8 @@ std::string full_path(std::string_view path) {
     return win32::narrow(win32::full_wide_path(win32::widen(path)));
 }
 
+void full_path(std::string_view path, std::string& out) { out = full_path(path); }
+
 bool path_too_long(std::string_view full_path) {
     return win32::widen(full_path).size() > kMaxFullPath || name_too_long(full_path);
 }
