@@ -13,6 +13,9 @@ Folding make_folding() {
         f.lead[b] = platform::is_lead_byte(b);
     }
     f.any_lead = platform::code_page_has_lead_bytes();
+    f.ascii_plain = true;
+    for (int c = 0; c < 0x80; ++c)
+        if (f.upper[static_cast<unsigned char>(c)] != (c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c)) f.ascii_plain = false;
     return f;
 }
 

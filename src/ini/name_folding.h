@@ -17,6 +17,9 @@ struct Folding {
     std::array<unsigned char, 256> upper{};
     std::array<bool, 256> lead{};
     bool any_lead = false;
+    // True when the ASCII bytes fold as ASCII does: "a" to "z" to their
+    // capitals, every other one to itself.
+    bool ascii_plain = false;
 };
 
 // The table of the process's ANSI code page (made on first use).

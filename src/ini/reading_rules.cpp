@@ -2,6 +2,9 @@
 
 #include "ini/name_folding.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace ini {
 
 std::string profile_name_as_matched(std::string_view name) { return fold(name); }
@@ -10,8 +13,22 @@ bool profile_name_is_matched_form(std::string_view name) {
     if (trim(name).size() != name.size()) return false;
     const Folding& f = folding();
     if (!f.any_lead) {
-        for (const char c : name)
-            if (f.upper[static_cast<unsigned char>(c)] != static_cast<unsigned char>(c)) return false;
+        // Identifiers are mostly ASCII: eight such bytes are checked at once.
+        std::size_t i = 0;
+        if (f.ascii_plain) {
+            constexpr std::uint64_t kOnes = 0x0101010101010101u;
+            constexpr std::uint64_t kHigh = kOnes * 0x80;
+            for (; i + 8 <= name.size(); i += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, name.data() + i, 8);
+                if ((word & kHigh) != 0) break;
+                const std::uint64_t from_a = word + kOnes * (0x80 - 'a');      // high bit: at least "a"
+                const std::uint64_t past_z = word + kOnes * (0x80 - 'z' - 1);  // high bit: past "z"
+                if ((from_a & ~past_z & kHigh) != 0) return false;
+            }
+        }
+        for (; i < name.size(); ++i)
+            if (f.upper[static_cast<unsigned char>(name[i])] != static_cast<unsigned char>(name[i])) return false;
         return true;
     }
     bool same = true;

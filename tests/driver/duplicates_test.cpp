@@ -26,4 +26,15 @@ TEST(DuplicateIdentifiers, AreTheKeysTheIniFileMatchesAlike) {
     EXPECT_TRUE(found(TDatFileDescList()).empty());
 }
 
+TEST(DuplicateIdentifiers, LongIdentifiersFoldInEveryPart) {
+    // Identifiers longer than eight bytes: a small letter in the first eight,
+    // in the rest, or after a Cyrillic one, and the bytes just outside "a" to
+    // "z", which have no capitals.
+    const std::vector<std::pair<std::string, int>> expected{
+        {"PATH_TABLE_ROW_1", 2}, {"IDENTIFIER_A", 2}, {cp1251("ЖЖЖЖЖЖЖЖ_ABC"), 2}};
+    EXPECT_EQ(found(list_of({"path_table_row_1", "PATH_TABLE_ROW_1", "IDENTIFIER_a", "IDENTIFIER_A",
+                             cp1251("жЖЖЖЖЖЖЖ_abc"), cp1251("ЖЖЖЖЖЖЖЖ_ABC"), "ABCDEFG`{", "ABCDEFG@["})),
+              expected);
+}
+
 }  // namespace
