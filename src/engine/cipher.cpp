@@ -128,18 +128,19 @@ namespace {
 // permutation y(x) = C[x] - d and the key byte A[x + a] ^ B[y + b] are the
 // same in every chunk; the last term C[y + c] = C[C[x] - (d - c)] depends on
 // (d - c) only, so it comes from one table built once.
+// Made by the compiler: a table that is read for every value of every row
+// costs no check of whether it has been made yet.
 struct ChunkTerms {
     std::array<std::array<std::uint8_t, kChunk>, 256> by_shift{};
-    ChunkTerms() {
+    constexpr ChunkTerms() {
         for (unsigned e = 0; e < 256; ++e)
             for (unsigned x = 0; x < kChunk; ++x) by_shift[e][x] = kTableC[(kTableC[x] - e) & 0xFF];
     }
 };
 
-const ChunkTerms& chunk_terms() {
-    static const ChunkTerms terms;
-    return terms;
-}
+constexpr ChunkTerms kChunkTerms;
+
+const ChunkTerms& chunk_terms() { return kChunkTerms; }
 
 }  // namespace
 
