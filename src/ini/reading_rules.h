@@ -122,14 +122,17 @@ inline std::uint64_t word_holds(std::uint64_t word, unsigned char byte) {
 }
 
 inline bool has_line_break_or_zero(std::string_view text) {
-    // Long texts (values, mostly) eight bytes at a time.
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
+    // Eight bytes at a time; a text of eight or more ends with its last
+    // eight, some of them seen already.
+    if (text.size() < 8) return (byte_classes(text) & kBreakOrZero) != 0;
+    auto holds = [&text](std::size_t at) {
         std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        if ((word_holds(word, 0) | word_holds(word, '\r') | word_holds(word, '\n')) != 0) return true;
-    }
-    return (byte_classes(text.substr(i)) & kBreakOrZero) != 0;
+        std::memcpy(&word, text.data() + at, 8);
+        return (word_holds(word, 0) | word_holds(word, '\r') | word_holds(word, '\n')) != 0;
+    };
+    for (std::size_t i = 0; i + 8 <= text.size(); i += 8)
+        if (holds(i)) return true;
+    return holds(text.size() - 8);
 }
 
 // Length of the first line break of a run of CR/LF ("\r\n" counts as one).
