@@ -17,11 +17,11 @@ std::pair<std::size_t, std::size_t> trimmed_bounds(std::string_view text) {
     return {first, last};
 }
 
-void set_path_field(TDatFileDesc& entry, Text& field, std::string_view text) {
+void set_path_field(TDatFileDesc& entry, Text& field, std::string_view text, bool upper_cased = false) {
     if (std::string_view(field) == text) return;
     const auto [first, last] = trimmed_bounds(text);
     field.assign(text.substr(first, last - first));
-    platform::upper_case_in_place(field.data(), field.size());
+    if (!upper_cased) platform::upper_case_in_place(field.data(), field.size());
     entry.Priority = -2;
 }
 
@@ -59,15 +59,17 @@ void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath
     // upper-cased, unless the field holds it already), split here so that
     // each field takes only its own part.
     std::string_view resolved = expanded;
+    bool upperCased = false;
     if (std::string_view(entry.FileDir) != resolved) {
         const auto [first, last] = trimmed_bounds(resolved);
         platform::upper_case_in_place(expanded.data() + first, last - first);
         resolved = resolved.substr(first, last - first);
+        upperCased = true;
     }
     const std::size_t nameStart = FileNameStart(resolved);
     if (nameStart < resolved.size()) {
-        // The name part is already trimmed and upper-cased.
-        set_path_field(entry, entry.FileName, resolved.substr(nameStart));
+        // Upper-casing it again would change nothing.
+        set_path_field(entry, entry.FileName, resolved.substr(nameStart), upperCased);
         entry.FileDir.assign(resolved.substr(0, nameStart));
     } else {
         entry.FileDir.assign(resolved);

@@ -31,6 +31,15 @@ TEST(UpperCase, MapsEveryByteOfCodePage1251AsWindowsDoes) {
     }
 }
 
+TEST(UpperCase, TwiceChangesNothingMore) {
+    // An entry upper-cases a path once and takes its name part from it
+    // as it stands.
+    for (int b = 0; b < 256; ++b) {
+        const std::string once = platform::upper_case(byte(b));
+        EXPECT_EQ(platform::upper_case(once), once) << "byte " << b;
+    }
+}
+
 TEST(UpperCase, LowerCaseIsTheInverseForCyrillic) {
     const std::string upper = cp1251("ПРИВЕТ, ЁЖ");
     EXPECT_EQ(platform::lower_case(upper), cp1251("привет, ёж"));
