@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -146,6 +147,30 @@ std::string normalised(std::string root, std::string_view rest, char separator, 
     return root;
 }
 
+// Where the next "\\" or "/" lies in text[from, size), or size. Paths are
+// searched eight bytes at a time (on little-endian machines, where the first
+// byte of a word is its lowest).
+std::size_t next_separator(const char* text, std::size_t from, std::size_t size) {
+    std::size_t i = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+        // 0x80 in exactly the bytes of the word that equal `byte`.
+        auto bytes_equal = [](std::uint64_t word, unsigned char byte) {
+            const std::uint64_t x = word ^ (0x0101010101010101u * byte);
+            return ~(((x & kLow7) + kLow7) | x | kLow7);
+        };
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text + i, 8);
+            const std::uint64_t found = bytes_equal(word, '\\') | bytes_equal(word, '/');
+            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        }
+    }
+    for (; i < size; ++i)
+        if (text[i] == '\\' || text[i] == '/') return i;
+    return size;
+}
+
 // True when a segment is kept as it stands: not empty, not "." or "..".
 bool plain_segment(std::string_view segment) {
     if (segment.empty()) return false;
@@ -168,8 +193,7 @@ bool append_plain_path(std::string& out, bool separator_first, std::string_view 
     char* const text = out.data() + at;
     const std::size_t size = path.size();
     std::size_t start = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (text[i] != '\\' && text[i] != '/') continue;
+    for (std::size_t i = next_separator(text, 0, size); i < size; i = next_separator(text, i + 1, size)) {
         if (!plain_segment(std::string_view(text + start, i - start))) return false;
         text[i] = separator;
         start = i + 1;

@@ -63,6 +63,21 @@ TEST(FullPathPosix, JoinsRelativePathsToTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path(".x\\..y\\z."), base + "/.x/..y/z.");
     EXPECT_EQ(platform::full_path("a\\\\b/./c.dat"), base + "/a/b/c.dat");
     EXPECT_EQ(platform::full_path("a\\..\\"), base + "/");
+    // Separators of either form at every place within and across eight-byte
+    // words, each segment kept or dropped as written.
+    for (std::size_t at = 1; at < 19; ++at) {
+        for (const char form : {'\\', '/'}) {
+            std::string path = "abcdefghijklmnopqrstu.dat";
+            path[at] = form;
+            std::string expected = base + "/" + path;
+            expected[base.size() + 1 + at] = '/';
+            EXPECT_EQ(platform::full_path(path), expected) << path;
+            path[at + 1] = '\\';
+            path[at + 2] = '.';
+            path[at + 3] = '/';  // "\\." and "/" drop the empty and "." segments
+            EXPECT_EQ(platform::full_path(path), base + "/" + path.substr(0, at) + "/" + path.substr(at + 4)) << path;
+        }
+    }
     EXPECT_EQ(platform::full_path("a\\.."), base);
     EXPECT_EQ(platform::full_path("."), base);
     // ".." climbs out of the current directory, never above the root.
