@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace engine::cipher {
@@ -169,18 +170,24 @@ std::uint64_t plain_word(const std::uint8_t* bytes, const std::uint8_t* position
     return word ^ k ^ t;
 }
 
-// Where the first zero byte of the word lies in memory, 8 when none.
-std::size_t first_zero_byte(std::uint64_t word) {
-    std::uint8_t bytes[8];
-    std::memcpy(bytes, &word, 8);
-    for (std::size_t i = 0; i < 8; ++i)
-        if (bytes[i] == 0) return i;
-    return 8;
+// The high bit of the word's zero bytes set (and maybe of bytes after the
+// first zero, which never matter): zero when the word has none.
+std::uint64_t zero_bytes(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    return (word - kOnes) & ~word & (kOnes << 7);
 }
 
-bool has_zero_byte(std::uint64_t word) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
+// Where the first zero byte of a word with zero_bytes() lies in memory.
+std::size_t first_zero_byte(std::uint64_t word, std::uint64_t zeros) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+    } else {
+        std::uint8_t bytes[8];
+        std::memcpy(bytes, &word, 8);
+        std::size_t i = 0;
+        while (bytes[i] != 0) ++i;
+        return i;
+    }
 }
 
 // The plain bytes [offset, offset + n) into out; with `to_zero`, only up to
@@ -200,7 +207,10 @@ std::size_t unscramble_bytes(const std::uint8_t* block, std::size_t offset, std:
         for (; x + 8 <= stop; x += 8, out += 8) {
             const std::uint64_t word = plain_word(bytes, position, key, term, x);
             std::memcpy(out, &word, 8);
-            if (to_zero && has_zero_byte(word)) return chunk * kChunk + x + first_zero_byte(word) - start;
+            if constexpr (to_zero) {
+                if (const std::uint64_t zeros = zero_bytes(word); zeros != 0)
+                    return chunk * kChunk + x + first_zero_byte(word, zeros) - start;
+            }
         }
         for (; x < stop; ++x) {
             const auto plain = static_cast<std::uint8_t>(bytes[position[x]] ^ key[x] ^ term[x]);

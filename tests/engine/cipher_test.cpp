@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -39,6 +40,32 @@ TEST(Cipher, BlocksMatchPxlibBothWays) {
             EXPECT_EQ(ours, plain);
             engine_test::px_decrypt_db_block(theirs.data(), theirs.data(), checksum, size, number);
             EXPECT_EQ(theirs, plain);
+        }
+    }
+}
+
+TEST(Cipher, TextsOfARowReadUpToTheirZeroByte) {
+    // Texts at every offset within and across the 256-byte chunks of a
+    // block, their zero byte at every place of an eight-byte word.
+    std::mt19937 random(5);
+    constexpr std::size_t kSize = 1024;
+    const std::uint32_t checksum = random();
+    for (std::size_t zero = 0; zero < 40; ++zero) {
+        std::vector<unsigned char> plain(kSize);
+        for (auto& b : plain) b = static_cast<unsigned char>(1 + random() % 255);
+        for (std::size_t at = zero; at < kSize; at += 41) plain[at] = 0;
+        std::vector<unsigned char> block = plain;
+        engine::cipher::encrypt_block(block.data(), kSize, checksum, 3);
+        const engine::cipher::BlockKey key(checksum, 3);
+        for (std::size_t offset = 200; offset < 330; ++offset) {
+            const std::size_t n = 1 + (offset * 7) % 60;
+            std::vector<unsigned char> out(n);
+            const std::size_t length = key.decrypt_text(block.data(), offset, n, out.data());
+            std::size_t expected = 0;
+            while (expected < n && plain[offset + expected] != 0) ++expected;
+            ASSERT_EQ(length, expected) << "offset " << offset << ", zero at " << zero;
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length),
+                                   plain.begin() + static_cast<std::ptrdiff_t>(offset)));
         }
     }
 }
