@@ -204,25 +204,26 @@ bool append_plain_path(std::string& out, bool separator_first, std::string_view 
     return plain_segment(last) && !(windows_names && (last.back() == '.' || last.back() == ' '));
 }
 
-// A path in Windows form (drive letter or "\\server\share"), normalised as
-// Windows does, without touching the file system.
-std::string full_windows_path(std::string_view path) {
-    if (path.size() >= 2 && path[1] == ':') {
-        // "C:x.dat" is relative to C:'s current directory, taken as its root.
-        std::string root;
-        root.reserve(path.size() + 2);
-        root.append(path.substr(0, 2));
-        root.push_back('\\');
-        if (!code_page_has_lead_bytes()) {
-            // A separator after the drive is the root's own.
-            std::string_view rest = path.substr(2);
-            if (!rest.empty() && (rest[0] == '\\' || rest[0] == '/')) rest.remove_prefix(1);
-            if (append_plain_path(root, false, rest, '\\', true)) return root;
-            root.resize(3);
-        }
-        return normalised(std::move(root), path.substr(2), '\\', true);
+// A path with a drive letter, normalised as Windows does without touching
+// the file system, into `out`, whose room is reused.
+void full_drive_path(std::string_view path, std::string& out) {
+    // "C:x.dat" is relative to C:'s current directory, taken as its root.
+    std::string& root = out;
+    root.assign(path.substr(0, 2));
+    root.push_back('\\');
+    if (!code_page_has_lead_bytes()) {
+        // A separator after the drive is the root's own.
+        std::string_view rest = path.substr(2);
+        if (!rest.empty() && (rest[0] == '\\' || rest[0] == '/')) rest.remove_prefix(1);
+        if (append_plain_path(root, false, rest, '\\', true)) return;
+        root.resize(3);
     }
-    // UNC: "\\server\share" is the root.
+    out = normalised(std::move(root), path.substr(2), '\\', true);
+}
+
+// A "\\server\share" path, normalised as Windows does.
+std::string full_unc_path(std::string_view path) {
+    // "\\server\share" is the root.
     std::string rest(path.substr(2));
     std::string root = "\\\\";
     int parts = 0;
@@ -385,8 +386,10 @@ void full_path(std::string_view path, std::string& out) {
     }
     const bool drive = path.size() >= 2 && path[1] == ':' && is_drive_letter(path[0]);
     const bool unc = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
-    if (drive || unc)
-        out = full_windows_path(path);
+    if (drive)
+        full_drive_path(path, out);
+    else if (unc)
+        out = full_unc_path(path);
     else if (path[0] == '/' || path[0] == '\\')
         out = normalised("/", path.substr(1), '/', false);
     else
