@@ -6,7 +6,8 @@
 //   conversion_bench make TABLE ROWS [old]   only makes a table (for
 //                                            profiling); old: without DESCRIPTION
 // Targets: 100,000 rows under 0.12 s; 1,000,000 rows under 1.2 s and
-// 150 MB, time growing linearly; the first run over a table that lacks
+// 150 MB, time growing linearly (a row of the large table within 1.25 times
+// the time of one of the 100,000); the first run over a table that lacks
 // DESCRIPTION (upgrade and conversion) of 100,000 rows under 0.3 s.
 
 #include "bench/bulk_table.h"
@@ -152,9 +153,13 @@ int main(int argc, char* argv[]) {
         print("conversion, INI file unchanged:", rows, again, seconds, mb);
         if (have_pxlib) print("pxlib reading the table:", rows, measure(pxlib, steady, runs, [] {}));
         if (rows == 100000) per_row_100k = fresh.median / rows;
-        if (rows == 1000000 && per_row_100k > 0)
-            std::printf("%8d rows: time per row %.2f times that of 100,000 rows (1.00: linear)\n", rows,
-                        fresh.median / rows / per_row_100k);
+        if (rows == 1000000 && per_row_100k > 0) {
+            // Linear: a row costs what it cost at a tenth of the size, give
+            // or take this machine's noise.
+            const double ratio = fresh.median / rows / per_row_100k;
+            std::printf("%8d rows: time per row %.2f times that of 100,000 rows (1.00: linear); target <= 1.25: %s\n",
+                        rows, ratio, ratio <= 1.25 ? "met" : "missed");
+        }
 
         // The first run over a table without DESCRIPTION also upgrades it.
         const std::string old = (dir / ("U" + std::to_string(rows) + ".DB")).string();
