@@ -32,7 +32,7 @@ void fill(TDatFileDescList& list, int count, const std::string& directory) {
         entry.Name = "Display name of entry " + std::to_string(i);
         entry.FileName = "F" + std::to_string(i) + ".DAT";
         if (i % 2 == 0) {
-            entry.RawPath = "..\\DATA\\" + entry.FileName;
+            entry.RawPath = "..\\DATA\\" + ToString(entry.FileName);
         } else {
             entry.FileDir = upper + "LIB/SUB" + std::to_string(i % 10) + "/";
         }

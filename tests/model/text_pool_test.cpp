@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -24,8 +25,10 @@ TEST(TextPool, TextsOfEverySizeKeepTheirBytesWhileOthersComeAndGo) {
     for (std::size_t size = 0; size <= 600; ++size) {
         kept.emplace_back(pattern(size, size));
         passing.emplace_back(pattern(size + 1, size));
+        const Text& same = kept.back();
+        kept.back() = same;  // a copy of itself changes nothing
         if (size % 3 == 0) passing.erase(passing.begin());  // freed blocks are taken again
-        kept.back().append(pattern(size + 2, size % 40));    // grows into another class
+        kept.back() = ToString(kept.back()) + pattern(size + 2, size % 40);  // grows into another class
     }
     passing.clear();
     for (std::size_t size = 0; size <= 600; ++size)
@@ -45,25 +48,26 @@ TEST(TextPool, ARunReadAgainTakesBackTheRoomOfTheOneBefore) {
             SetPaths(list.Add(), "ID" + std::to_string(i), "C:\\DATA\\PART\\FILE" + std::to_string(i) + ".DAT",
                      "Display name of row " + std::to_string(i));
     };
+    // The entry and its five texts, none of them empty.
+    auto addresses = [](const TDatFileDesc& entry) {
+        return std::array<std::uintptr_t, 6>{
+            reinterpret_cast<std::uintptr_t>(&entry), reinterpret_cast<std::uintptr_t>(entry.Id.data()),
+            reinterpret_cast<std::uintptr_t>(entry.FileName.data()), reinterpret_cast<std::uintptr_t>(entry.FileDir.data()),
+            reinterpret_cast<std::uintptr_t>(entry.Name.data()), reinterpret_cast<std::uintptr_t>(entry.RawPath.data())};
+    };
     std::set<std::uintptr_t> first;
     {
         TDatFileDescList list;
         fill(list);
-        for (const auto& entry : list.Items) {
-            first.insert(reinterpret_cast<std::uintptr_t>(entry.get()));
-            first.insert(reinterpret_cast<std::uintptr_t>(entry->Name.data()));
-            first.insert(reinterpret_cast<std::uintptr_t>(entry->FileDir.data()));
-        }
+        for (const auto& entry : list.Items)
+            for (const auto address : addresses(*entry)) first.insert(address);
     }
     TDatFileDescList again;
     fill(again);
     std::size_t reused = 0;
-    for (const auto& entry : again.Items) {
-        reused += first.count(reinterpret_cast<std::uintptr_t>(entry.get()));
-        reused += first.count(reinterpret_cast<std::uintptr_t>(entry->Name.data()));
-        reused += first.count(reinterpret_cast<std::uintptr_t>(entry->FileDir.data()));
-    }
-    EXPECT_EQ(reused, 3u * 20000u);
+    for (const auto& entry : again.Items)
+        for (const auto address : addresses(*entry)) reused += first.count(address);
+    EXPECT_EQ(reused, 6u * 20000u);
     EXPECT_EQ(again.Item(19999).Name, "Display name of row 19999");
     EXPECT_EQ(again.Item(19999).FileDir, "C:\\DATA\\PART\\");
 #endif
