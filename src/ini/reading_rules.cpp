@@ -10,7 +10,8 @@ namespace ini {
 std::string profile_name_as_matched(std::string_view name) { return fold(name); }
 
 bool profile_name_is_matched_form(std::string_view name) {
-    if (trim(name).size() != name.size()) return false;
+    // Trimming would change it: a blank at either end.
+    if (!name.empty() && (is_blank(name.front()) || is_blank(name.back()))) return false;
     const Folding& f = folding();
     if (!f.any_lead) {
         // Identifiers are mostly ASCII: eight such bytes are checked at once.
