@@ -84,7 +84,7 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
     // check are kept for the next call. The key's slot is fetched into the
     // cache while the texts are checked.
     const std::string_view name = trim(key);
-    const bool same_key = last_key_valid_ && key.size() == last_key_.size() &&
+    const bool same_key = last_key_valid_ && key.size() == last_key_size_ &&
                           std::memcmp(key.data(), last_key_.data(), key.size()) == 0;
     const std::uint32_t hash = same_key ? last_key_hash_ : folded_hash(name);
     bool valid_name = false;
@@ -99,9 +99,12 @@ void ProfileDocument::set_value(std::string_view section, std::string_view key,
                         std::string(section) + "\"");
     }
     if (!same_key) {
-        last_key_.assign(key);
-        last_key_hash_ = hash;
-        last_key_valid_ = true;
+        last_key_valid_ = key.size() <= last_key_.size();
+        if (last_key_valid_) {
+            std::memcpy(last_key_.data(), key.data(), key.size());
+            last_key_size_ = key.size();
+            last_key_hash_ = hash;
+        }
     }
     if (key.size() + value.size() + section.size() > kMaxText / 2) {
         throw Exception("INI entry too large in section \"" + std::string(section) + "\"");

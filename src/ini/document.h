@@ -19,6 +19,7 @@
 // Reading (construction, lookups, the text) is document_reading.cpp; the
 // changes are document.cpp.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -131,7 +132,10 @@ private:
     mutable std::size_t recent_next_ = 0;
     void forget_recent_sections();
     // The key of the last value set, which was valid, and its hash.
-    std::string last_key_;
+    // The last key written, when it is short enough to keep here (most
+    // are): copied per row, it must cost no more than the check it spares.
+    std::array<char, 64> last_key_{};
+    std::size_t last_key_size_ = 0;
     std::uint32_t last_key_hash_ = 0;
     bool last_key_valid_ = false;
     bool modified_ = false;
