@@ -44,4 +44,19 @@ TEST(ProfileWriting, RefusesWhatWouldChangeTheStructure) {
     EXPECT_FALSE(ini::valid_profile_section("a]b"));
 }
 
+TEST(ProfileWriting, FindsALineBreakOrZeroAnywhereInALongValue) {
+    // Values are checked eight bytes at a time, the last eight apart.
+    for (std::size_t size = 1; size <= 26; ++size) {
+        EXPECT_EQ(ini::check_profile_entry("k", std::string(size, 'v')), ProfileEntryProblem::none) << size;
+        for (std::size_t at = 0; at < size; ++at) {
+            for (const char c : {'\r', '\n', '\0'}) {
+                std::string value(size, 'v');
+                value[at] = c;
+                EXPECT_EQ(ini::check_profile_entry("k", value), ProfileEntryProblem::line_break_in_value)
+                    << "size " << size << ", at " << at;
+            }
+        }
+    }
+}
+
 }  // namespace
