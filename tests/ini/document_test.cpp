@@ -97,6 +97,25 @@ TEST(ProfileWriting, ARefusedWriteLeavesTheDocumentUnchanged) {
     EXPECT_EQ(doc.text(), "[s]\r\n");
 }
 
+TEST(ProfileWriting, AKeyWrittenToTwoSectionsIsCheckedAsItIs) {
+    // A key written again right away skips its checks; keys longer than the
+    // document keeps for that are checked each time, and one that differs
+    // from the last only after its first 64 bytes is another key.
+    for (const std::size_t length : {8u, 64u, 65u, 100u}) {
+        ProfileDocument doc("");
+        const std::string key(length, 'K');
+        const std::string other = key.substr(0, length - 1) + "L";
+        doc.set_value("NAME", key, "n");
+        doc.set_value("PATH", key, "p");
+        doc.set_value("PATH", other, "q");
+        EXPECT_EQ(doc.value("NAME", key), "n");
+        EXPECT_EQ(doc.value("PATH", key), "p");
+        EXPECT_EQ(doc.value("PATH", other), "q");
+        EXPECT_THROW(doc.set_value("PATH", key.substr(0, length - 1) + "=", "x"), Exception) << length;
+        EXPECT_EQ(doc.value("NAME", key), "n");
+    }
+}
+
 TEST(ProfileWriting, ErasedSectionsLeaveTheOtherLinesIntactWhenTheLoadedTextIsDropped) {
     // Erasing NAME leaves most of the loaded text unused; the next write
     // drops it and keeps copies of the lines still in use, both of a section
