@@ -122,30 +122,30 @@ std::uint32_t password_checksum(std::string_view password) {
     return (high << 16) | low;
 }
 
-namespace {
-
 // A block is scrambled chunk by chunk with parameters a and b from the
 // checksum, c the chunk's index and d the block number. For one block, the
 // permutation y(x) = C[x] - d and the key byte A[x + a] ^ B[y + b] are the
 // same in every chunk; the last term C[y + c] = C[C[x] - (d - c)] depends on
 // (d - c) only, so it comes from one table built once.
-// Made by the compiler: a table that is read for every value of every row
-// costs no check of whether it has been made yet.
 struct ChunkTerms {
     std::array<std::array<std::uint8_t, kChunk>, 256> by_shift{};
-    constexpr ChunkTerms() {
+    ChunkTerms() {
         for (unsigned e = 0; e < 256; ++e)
             for (unsigned x = 0; x < kChunk; ++x) by_shift[e][x] = kTableC[(kTableC[x] - e) & 0xFF];
     }
 };
 
-constexpr ChunkTerms kChunkTerms;
+namespace {
 
-const ChunkTerms& chunk_terms() { return kChunkTerms; }
+const ChunkTerms& chunk_terms() {
+    static const ChunkTerms terms;
+    return terms;
+}
 
 }  // namespace
 
-BlockKey::BlockKey(std::uint32_t checksum, std::uint32_t block_number) : d_(block_number & 0xFF) {
+BlockKey::BlockKey(std::uint32_t checksum, std::uint32_t block_number)
+    : d_(block_number & 0xFF), terms_(&chunk_terms()) {
     const unsigned a = checksum & 0xFF;
     const unsigned b = (checksum >> 8) & 0xFF;
     for (unsigned x = 0; x < kChunk; ++x) {
@@ -195,13 +195,14 @@ std::size_t first_zero_byte(std::uint64_t word, std::uint64_t zeros) {
 // there is none).
 template <bool to_zero>
 std::size_t unscramble_bytes(const std::uint8_t* block, std::size_t offset, std::size_t n, std::uint8_t* out,
-                             const std::uint8_t* position, const std::uint8_t* key, unsigned d) {
+                             const std::uint8_t* position, const std::uint8_t* key, unsigned d,
+                             const ChunkTerms& terms) {
     const std::size_t start = offset;
     const std::size_t end = offset + n;
     while (offset < end) {
         const std::size_t chunk = offset / kChunk;
         const std::uint8_t* bytes = block + chunk * kChunk;
-        const std::uint8_t* term = chunk_terms().by_shift[(d - chunk) & 0xFF].data();
+        const std::uint8_t* term = terms.by_shift[(d - chunk) & 0xFF].data();
         const std::size_t stop = std::min(end, (chunk + 1) * kChunk) - chunk * kChunk;
         std::size_t x = offset - chunk * kChunk;
         for (; x + 8 <= stop; x += 8, out += 8) {
@@ -261,12 +262,12 @@ void BlockKey::encrypt(std::uint8_t* data, std::size_t size) const {
 
 void BlockKey::decrypt_bytes(const std::uint8_t* block, std::size_t offset, std::size_t n,
                              std::uint8_t* out) const {
-    unscramble_bytes<false>(block, offset, n, out, position_, key_, d_);
+    unscramble_bytes<false>(block, offset, n, out, position_, key_, d_, *terms_);
 }
 
 std::size_t BlockKey::decrypt_text(const std::uint8_t* block, std::size_t offset, std::size_t n,
                                    std::uint8_t* out) const {
-    return unscramble_bytes<true>(block, offset, n, out, position_, key_, d_);
+    return unscramble_bytes<true>(block, offset, n, out, position_, key_, d_, *terms_);
 }
 
 BlockKeys::BlockKeys(std::uint32_t checksum) : checksum_(checksum) {}

@@ -25,6 +25,8 @@ void encrypt_block(std::uint8_t* data, std::size_t size, std::uint32_t checksum,
 void decrypt_block(std::uint8_t* data, std::size_t size, std::uint32_t checksum,
                    std::uint32_t block_number);
 
+struct ChunkTerms;
+
 // The key of one data block. Each plain byte depends on one scrambled byte
 // only, so a reader can unscramble just the bytes it needs: a few columns of
 // a row, up to the zero byte that ends a text.
@@ -49,6 +51,9 @@ private:
     std::uint8_t position_[256];  // where each plain byte of a chunk lies scrambled
     std::uint8_t key_[256];       // its mask, but for the term of the chunk's index
     unsigned d_;                  // the block number's low byte
+    // The table of chunk terms, looked up once per key rather than once per
+    // value read.
+    const ChunkTerms* terms_;
 };
 
 // The keys of one table's blocks. A key depends on the block number's low
