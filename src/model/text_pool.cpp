@@ -67,7 +67,7 @@ void* allocate(std::size_t bytes) {
 
 void release(void* p, std::size_t bytes) noexcept {
     if (!kPooled || bytes > kLargest) {
-        ::operator delete(p, bytes);
+        ::operator delete(p);
         return;
     }
     const std::size_t c = size_class(bytes == 0 ? 1 : bytes);
