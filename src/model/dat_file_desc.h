@@ -33,7 +33,8 @@ void SetFileDir(TDatFileDesc& entry, std::string_view text);
 std::string FullPath(const TDatFileDesc& entry);
 
 // Fills an entry from the three texts a store reads for one row, resolving
-// the raw path against the current directory.
+// the raw path against the current directory. The texts must not lie in the
+// entry's own fields, which change while they are read.
 void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath, std::string_view name);
 
 struct TDatFileDescList {
