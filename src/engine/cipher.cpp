@@ -1,8 +1,9 @@
 #include "engine/cipher.h"
 
+#include "platform/words.h"
+
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 
 namespace engine::cipher {
@@ -170,17 +171,10 @@ std::uint64_t plain_word(const std::uint8_t* bytes, const std::uint8_t* position
     return word ^ k ^ t;
 }
 
-// The high bit of the word's zero bytes set (and maybe of bytes after the
-// first zero, which never matter): zero when the word has none.
-std::uint64_t zero_bytes(std::uint64_t word) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    return (word - kOnes) & ~word & (kOnes << 7);
-}
-
-// Where the first zero byte of a word with zero_bytes() lies in memory.
+// Where the first zero byte of a word lies in memory; `zeros` flags them.
 std::size_t first_zero_byte(std::uint64_t word, std::uint64_t zeros) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+    if constexpr (platform::words::kLittleEndian) {
+        return platform::words::first_flagged(zeros);
     } else {
         std::uint8_t bytes[8];
         std::memcpy(bytes, &word, 8);
@@ -209,7 +203,7 @@ std::size_t unscramble_bytes(const std::uint8_t* block, std::size_t offset, std:
             const std::uint64_t word = plain_word(bytes, position, key, term, x);
             std::memcpy(out, &word, 8);
             if constexpr (to_zero) {
-                if (const std::uint64_t zeros = zero_bytes(word); zeros != 0)
+                if (const std::uint64_t zeros = platform::words::flag_byte(word, 0); zeros != 0)
                     return chunk * kChunk + x + first_zero_byte(word, zeros) - start;
             }
         }

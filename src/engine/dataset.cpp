@@ -98,15 +98,13 @@ void Dataset::reread_chain() {
     block_index_ = 0;
 }
 
-// An alpha value of the streamed row, straight from the block: only the
-// text's own bytes are unscrambled. (One result, so that it is built in
-// the caller's string.)
-std::string Dataset::streamed_text(const FieldDef& f) const {
-    std::uint8_t field[256];  // no field is wider (format.cpp, field_width)
-    const std::size_t length = walker_->copy_text(row_, f.offset, f.width, field);
-    std::string text(reinterpret_cast<const char*>(field), length);
-    driver_.read_in_place(text);
-    return text;
+// An alpha value of the streamed row, straight from the block into `room`
+// (of 256 bytes: no field is wider, format.cpp, field_width): only the
+// text's own bytes are unscrambled, and converted where they lie.
+std::string_view Dataset::streamed_text(const FieldDef& f, char* room) const {
+    const std::size_t length = walker_->copy_text(row_, f.offset, f.width, reinterpret_cast<std::uint8_t*>(room));
+    driver_.read_in_place(room, length);
+    return std::string_view(room, length);
 }
 
 std::string Dataset::value(int index) {
@@ -120,7 +118,8 @@ std::string Dataset::value(int index) {
     } else if (loaded_) {
         bytes = current_record() + f.offset;
     } else if (f.type == kAlpha) {
-        return streamed_text(f);
+        char room[256];
+        return std::string(streamed_text(f, room));
     } else {
         walker_->copy_bytes(row_, f.offset, f.width, field);
         bytes = field;
@@ -150,13 +149,7 @@ std::string Dataset::value(int index) {
 
 std::string_view Dataset::value_view(int index, ValueRoom& room) {
     const FieldDef& f = header().fields[static_cast<std::size_t>(index)];
-    if (mode_ == Mode::browse && !eof_ && !loaded_ && f.type == kAlpha) {
-        // streamed_text, without a text of its own.
-        const std::size_t length =
-            walker_->copy_text(row_, f.offset, f.width, reinterpret_cast<std::uint8_t*>(room.bytes));
-        driver_.read_in_place(room.bytes, length);
-        return std::string_view(room.bytes, length);
-    }
+    if (mode_ == Mode::browse && !eof_ && !loaded_ && f.type == kAlpha) return streamed_text(f, room.bytes);
     room.text = value(index);
     return room.text;
 }

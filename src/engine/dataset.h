@@ -86,7 +86,7 @@ private:
         std::unordered_map<std::string, std::size_t> counts;
     };
     std::string locate_value(const std::uint8_t* record, const LocateIndex& index) const;
-    std::string streamed_text(const FieldDef& f) const;
+    std::string_view streamed_text(const FieldDef& f, char* room) const;
     void locate_index_update(const std::uint8_t* removed, const std::uint8_t* added);
     LocateIndex locate_index_;
     std::vector<std::uint8_t> edit_original_;  // the row as it was when editing began

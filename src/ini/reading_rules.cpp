@@ -1,9 +1,9 @@
 #include "ini/reading_rules.h"
 
 #include "ini/name_folding.h"
+#include "platform/words.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace ini {
 
@@ -17,15 +17,11 @@ bool profile_name_is_matched_form(std::string_view name) {
         // Identifiers are mostly ASCII: eight such bytes are checked at once.
         std::size_t i = 0;
         if (f.ascii_plain) {
-            constexpr std::uint64_t kOnes = 0x0101010101010101u;
-            constexpr std::uint64_t kHigh = kOnes * 0x80;
+            using namespace platform::words;
             for (; i + 8 <= name.size(); i += 8) {
-                std::uint64_t word;
-                std::memcpy(&word, name.data() + i, 8);
+                const std::uint64_t word = load(name.data() + i);
                 if ((word & kHigh) != 0) break;
-                const std::uint64_t from_a = word + kOnes * (0x80 - 'a');      // high bit: at least "a"
-                const std::uint64_t past_z = word + kOnes * (0x80 - 'z' - 1);  // high bit: past "z"
-                if ((from_a & ~past_z & kHigh) != 0) return false;
+                if (flag_ascii_lower(word) != 0) return false;
             }
         }
         for (; i < name.size(); ++i)

@@ -20,12 +20,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "platform/text.h"
+#include "platform/words.h"
 
 namespace ini {
 
@@ -114,21 +114,15 @@ inline unsigned char byte_classes(std::string_view text) {
     return classes;
 }
 
-// Non-zero when one of the eight bytes of the word is `byte`.
-inline std::uint64_t word_holds(std::uint64_t word, unsigned char byte) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    const std::uint64_t x = word ^ (kOnes * byte);
-    return (x - kOnes) & ~x & (kOnes << 7);
-}
 
 inline bool has_line_break_or_zero(std::string_view text) {
     // Eight bytes at a time; a text of eight or more ends with its last
     // eight, some of them seen already.
     if (text.size() < 8) return (byte_classes(text) & kBreakOrZero) != 0;
     auto holds = [&text](std::size_t at) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + at, 8);
-        return (word_holds(word, 0) | word_holds(word, '\r') | word_holds(word, '\n')) != 0;
+        using namespace platform::words;
+        const std::uint64_t word = load(text.data() + at);
+        return (flag_byte(word, 0) | flag_byte(word, '\r') | flag_byte(word, '\n')) != 0;
     };
     for (std::size_t i = 0; i + 8 <= text.size(); i += 8)
         if (holds(i)) return true;
@@ -145,9 +139,8 @@ inline std::size_t first_break_length(std::string_view ending) {
 inline std::size_t line_break_from(std::string_view bytes, std::size_t pos) {
     // Eight bytes at a time: a word that holds neither is passed whole.
     for (; pos + 8 <= bytes.size(); pos += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + pos, 8);
-        if (word_holds(word, '\r') != 0 || word_holds(word, '\n') != 0) break;
+        const std::uint64_t word = platform::words::load(bytes.data() + pos);
+        if ((platform::words::flag_byte(word, '\r') | platform::words::flag_byte(word, '\n')) != 0) break;
     }
     while (pos < bytes.size() && !is_line_break(bytes[pos])) ++pos;
     return pos;

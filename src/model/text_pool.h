@@ -65,14 +65,8 @@ public:
 
     const char* data() const noexcept { return data_; }
     char* data() noexcept { return data_; }
-    const char* c_str() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
-    char operator[](std::size_t i) const noexcept { return data_[i]; }
-    char front() const noexcept { return data_[0]; }
-    char back() const noexcept { return data_[size_ - 1]; }
-    const char* begin() const noexcept { return data_; }
-    const char* end() const noexcept { return data_ + size_; }
     operator std::string_view() const noexcept { return {data_, size_}; }
 
     friend bool operator==(const Text& a, std::string_view b) noexcept { return std::string_view(a) == b; }

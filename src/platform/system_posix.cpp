@@ -4,6 +4,7 @@
 
 #include "platform/code_page_posix.h"
 #include "platform/text.h"
+#include "platform/words.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -152,18 +152,11 @@ std::string normalised(std::string root, std::string_view rest, char separator, 
 // byte of a word is its lowest).
 std::size_t next_separator(const char* text, std::size_t from, std::size_t size) {
     std::size_t i = from;
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
-        // 0x80 in exactly the bytes of the word that equal `byte`.
-        auto bytes_equal = [](std::uint64_t word, unsigned char byte) {
-            const std::uint64_t x = word ^ (0x0101010101010101u * byte);
-            return ~(((x & kLow7) + kLow7) | x | kLow7);
-        };
+    if constexpr (words::kLittleEndian) {
         for (; i + 8 <= size; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, text + i, 8);
-            const std::uint64_t found = bytes_equal(word, '\\') | bytes_equal(word, '/');
-            if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+            const std::uint64_t word = words::load(text + i);
+            const std::uint64_t found = words::flag_byte(word, '\\') | words::flag_byte(word, '/');
+            if (found != 0) return i + words::first_flagged(found);
         }
     }
     for (; i < size; ++i)

@@ -6,6 +6,7 @@
 #include "platform/code_page_posix.h"
 #include "platform/exception.h"
 #include "platform/messages.h"
+#include "platform/words.h"
 
 #include <array>
 #include <cstdint>
@@ -211,15 +212,12 @@ std::string lower_case(std::string_view text) { return map_text(text, ansi_table
 
 namespace {
 
-constexpr std::uint64_t kOnes = 0x0101010101010101u;
-constexpr std::uint64_t kHigh = kOnes * 0x80;
+using words::kHigh;
 
 // Eight ASCII bytes upper-cased as ASCII does: 0x20 taken from each byte
 // from "a" to "z". Upper-casing them twice changes nothing.
 std::uint64_t upper_ascii_word(std::uint64_t word) {
-    const std::uint64_t from_a = word + kOnes * (0x80 - 'a');      // high bit: at least "a"
-    const std::uint64_t past_z = word + kOnes * (0x80 - 'z' - 1);  // high bit: past "z"
-    return word - ((from_a & ~past_z & kHigh) >> 2);
+    return word - (words::flag_ascii_lower(word) >> 2);
 }
 
 }  // namespace
