@@ -214,6 +214,13 @@ void ProfileDocument::erase_section(std::string_view section) {
         candidate->own_arena.reset();  // only its own lines pointed into it
     }
     modified_ = true;
+    compact();
+}
+
+void ProfileDocument::end_with_line_break() {
+    const std::uint64_t before = size();
+    end_last_line();
+    if (size() != before) modified_ = true;
 }
 
 // Makes sure the file ends with a line break before something is appended.

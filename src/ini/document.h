@@ -78,6 +78,14 @@ public:
     // was removed, bringing back keys the caller meant to erase.
     void erase_section(std::string_view section);
 
+    // True when the file has a section of that name.
+    bool holds_section(std::string_view section) const { return find_section(section) != nullptr; }
+
+    // Makes sure the text ends with a line break, as set_value does before it
+    // adds a section: a last line without one gets CRLF. An empty text stays
+    // empty.
+    void end_with_line_break();
+
     // True once an operation has changed the text.
     bool modified() const { return modified_; }
 

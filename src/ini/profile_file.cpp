@@ -113,10 +113,10 @@ void ProfileFile::load() {
     }
 }
 
-void ProfileFile::produce(const platform::ContentSink& sink) const {
+void ProfileFile::produce(const platform::ContentSink& sink, const AppendedSections* appended) const {
     std::string buffer(byte_order_mark(encoding_));
     buffer.reserve(kChunk);
-    document_->visit([&](std::string_view piece) {
+    const auto add = [&](std::string_view piece) {
         if (!buffer.empty() && buffer.size() + piece.size() > kChunk) {
             sink(buffer);
             buffer.clear();
@@ -131,27 +131,42 @@ void ProfileFile::produce(const platform::ContentSink& sink) const {
         } else {
             encode_profile(piece, encoding_, buffer);
         }
+    };
+    document_->visit([&](std::string_view piece) {
+        add(piece);
         return true;
     });
+    if (appended != nullptr) appended->visit(add);
     if (!buffer.empty()) sink(buffer);
 }
 
-void ProfileFile::save() {
+void ProfileFile::save() { save_text(nullptr); }
+
+void ProfileFile::save(const AppendedSections& appended) {
+    if (appended.size() == 0) {
+        save_text(nullptr);
+        return;
+    }
+    document().end_with_line_break();
+    save_text(&appended);
+}
+
+void ProfileFile::save_text(const AppendedSections* appended) {
     if (!document_) return;
     if (unreadable_) {
         // Writing now would replace a file whose content we never saw.
         throw Exception(path_ + ": not a readable file");
     }
-    if (!document_->modified()) {
+    if (!document_->modified() && appended == nullptr) {
         if (!existed_ && platform::file_system().kind(platform::directory_or_dot(path_)) != platform::FileKind::directory) {
             throw Exception(path_ + ": the directory does not exist");
         }
         return;
     }
-    const Producer content = [this](const platform::ContentSink& sink) { produce(sink); };
+    const Producer content = [this, appended](const platform::ContentSink& sink) { produce(sink, appended); };
     // ANSI text is written as it stands: its size is known beforehand.
     std::optional<std::uint64_t> size;
-    if (encoding_ == ProfileEncoding::ansi) size = document_->size();
+    if (encoding_ == ProfileEncoding::ansi) size = document_->size() + (appended ? appended->size() : 0);
     if (existed_ && file_holds(path_, content, size)) return;
     if (existed_) {
         // A read-only file is refused, as the Windows functions refuse it,

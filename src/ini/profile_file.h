@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "ini/appended_sections.h"
 #include "ini/document.h"
 #include "ini/profile_encoding.h"
 #include "platform/file_system.h"
@@ -44,10 +45,17 @@ public:
     // keeps its old content.
     void save();
 
+    // The same for the document followed by the appended sections (which
+    // the document must not hold), made as they are written. With no rows
+    // it is save().
+    void save(const AppendedSections& appended);
+
 private:
     void load();
-    // The file's bytes for the document, handed to the sink in pieces.
-    void produce(const platform::ContentSink& sink) const;
+    void save_text(const AppendedSections* appended);
+    // The file's bytes for the document and what is appended to it, handed
+    // to the sink in pieces.
+    void produce(const platform::ContentSink& sink, const AppendedSections* appended) const;
 
     std::string path_;
     ProfileEncoding encoding_ = ProfileEncoding::ansi;

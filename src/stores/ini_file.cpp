@@ -1,5 +1,8 @@
 #include "stores/ini_file.h"
 
+#include <functional>
+#include <optional>
+
 #include "ini/reading_rules.h"
 #include "platform/exception.h"
 #include "platform/system.h"
@@ -67,9 +70,24 @@ std::string refusal_message(const std::string& fileName, std::string_view sectio
     return message;
 }
 
-}  // namespace
+// The rows' values as WriteString writes them: in double quotes when a
+// reader would not get them back as they are.
+class QuotedRows : public ini::KeyRows {
+public:
+    explicit QuotedRows(const ini::KeyRows& rows) : rows_(rows) {}
+    std::size_t count() const override { return rows_.count(); }
+    std::string_view key(std::size_t row) const override { return rows_.key(row); }
+    std::string_view value(std::size_t row, std::size_t column, std::string& room) const override {
+        const std::string_view value = rows_.value(row, column, room);
+        if (ini::profile_value_reads_back(value)) return value;
+        quoted_.assign("\"").append(value).append("\"");
+        return quoted_;
+    }
 
-namespace {
+private:
+    const ini::KeyRows& rows_;
+    mutable std::string quoted_;
+};
 
 // A name the platform cannot expand is used as given.
 std::string Resolved(const std::string& fileName) {
@@ -110,19 +128,47 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     }
 }
 
-void TIniFile::ReadSection(std::string_view section, std::vector<std::string>& keys) {
-    keys = file_.document().key_names(section);
+void TIniFile::WriteRows(const std::vector<std::string>& sections, const ini::KeyRows& rows) {
+    bool held = false;
+    for (const std::string& section : sections) held = held || file_.document().holds_section(section);
+    if (held) {
+        // Keys go among the lines already there, one by one.
+        for (const std::string& section : sections) file_.document().reserve(section, rows.count());
+        std::string room;
+        for (std::size_t row = 0; row < rows.count(); ++row) {
+            for (std::size_t column = 0; column < sections.size(); ++column)
+                WriteString(sections[column], rows.key(row), rows.value(row, column, room));
+        }
+        UpdateFile();
+        return;
+    }
+    const QuotedRows quoted(rows);
+    std::optional<ini::AppendedSections> appended;
+    try {
+        appended.emplace(sections, quoted);
+    } catch (const ini::RefusedRow& refused) {
+        std::string room;
+        const std::string_view key = rows.key(refused.row());
+        const auto problem = ini::check_profile_entry(key, rows.value(refused.row(), refused.column(), room));
+        if (problem == ini::ProfileEntryProblem::none) throw;
+        throw Exception(refusal_message(fileName_, sections[refused.column()], key, problem));
+    }
+    SaveReportingFailure([&] { file_.save(*appended); });
 }
 
-void TIniFile::ReserveKeys(std::string_view section, std::size_t count) {
-    file_.document().reserve(section, count);
+void TIniFile::ReadSection(std::string_view section, std::vector<std::string>& keys) {
+    keys = file_.document().key_names(section);
 }
 
 void TIniFile::EraseSection(std::string_view section) { file_.document().erase_section(section); }
 
 void TIniFile::UpdateFile() {
+    SaveReportingFailure([&] { file_.save(); });
+}
+
+void TIniFile::SaveReportingFailure(const std::function<void()>& save) {
     try {
-        file_.save();
+        save();
     } catch (const Exception& e) {
         // The message of the INI store, and on its own line what the system
         // said.

@@ -6,6 +6,7 @@
 // exactly as it was.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +41,12 @@ public:
     // order. The whole list, however long.
     void ReadSection(std::string_view section, std::vector<std::string>& keys);
 
-    // Prepares for `count` more keys in the section; writes nothing.
-    void ReserveKeys(std::string_view section, std::size_t count);
+    // WriteString of each row's key and value to each section in turn (row
+    // by row), then UpdateFile: the same file, the same refusals. Sections
+    // that the file does not hold (erased, or never there) are made as the
+    // file is written, so their lines are never all in memory; the texts are
+    // all checked before anything is written.
+    void WriteRows(const std::vector<std::string>& sections, const ini::KeyRows& rows);
 
     // Removes the section with all its keys.
     void EraseSection(std::string_view section);
@@ -53,6 +58,8 @@ public:
     void UpdateFile();
 
 private:
+    void SaveReportingFailure(const std::function<void()>& save);
+
     std::string fileName_;
     ini::ProfileFile file_;
 };

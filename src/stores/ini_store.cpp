@@ -22,17 +22,36 @@ void EnterDirectory(const std::string& directory) { platform::set_current_direct
 // lost its root on POSIX). Taken before the operation changes directory.
 std::string BaseDirectory(const std::string& path) { return DirectoryPart(ExpandFileName(path)); }
 
-// The NAME and then the PATH key of one entry. The path is the text the
-// entry was read with, or else its full path relative to the base directory.
-void WriteKeys(TIniFile& ini, const RelativePathFrom& base, const TDatFileDesc& entry) {
-    ini.WriteString(kNameSection, entry.Id, entry.Name);
-    if (!entry.RawPath.empty())
-        ini.WriteString(kPathSection, entry.Id, entry.RawPath);
-    else if (entry.FileDir.empty())
-        ini.WriteString(kPathSection, entry.Id, base(entry.FileName));  // FullPath without a copy
-    else
-        ini.WriteString(kPathSection, entry.Id, base(FullPath(entry)));
+// The path text written for an entry: the text it was read with, or else
+// its full path relative to the base directory.
+std::string_view PathText(const RelativePathFrom& base, const TDatFileDesc& entry, std::string& room) {
+    if (!entry.RawPath.empty()) return entry.RawPath;
+    room = entry.FileDir.empty() ? base(entry.FileName) : base(FullPath(entry));  // FullPath without a copy
+    return room;
 }
+
+// The NAME and then the PATH key of one entry.
+void WriteKeys(TIniFile& ini, const RelativePathFrom& base, const TDatFileDesc& entry) {
+    std::string room;
+    ini.WriteString(kNameSection, entry.Id, entry.Name);
+    ini.WriteString(kPathSection, entry.Id, PathText(base, entry, room));
+}
+
+// The entries of a list as keys of NAME (column 0) and PATH (column 1).
+class EntryKeys : public ini::KeyRows {
+public:
+    EntryKeys(const TDatFileDescList& list, const RelativePathFrom& base) : list_(list), base_(base) {}
+    std::size_t count() const override { return list_.Items.size(); }
+    std::string_view key(std::size_t row) const override { return list_.Items[row]->Id; }
+    std::string_view value(std::size_t row, std::size_t column, std::string& room) const override {
+        const TDatFileDesc& entry = *list_.Items[row];
+        return column == 0 ? std::string_view(entry.Name) : PathText(base_, entry, room);
+    }
+
+private:
+    const TDatFileDescList& list_;
+    const RelativePathFrom& base_;
+};
 
 void EraseSections(TIniFile& ini) {
     ini.EraseSection(kNameSection);
@@ -96,15 +115,13 @@ void TDatFileStorageIni::WriteAll(const std::string& path, TDatFileDescList& lis
         LentAccessor lent(writeAllAccessor_, ini);
         Clear(path);
     }
-    if (!list.Items.empty()) {
-        const std::string directory = DirectoryPart(path);
-        EnterDirectory(directory);
-        ini.ReserveKeys(kNameSection, list.Items.size());
-        ini.ReserveKeys(kPathSection, list.Items.size());
-        const RelativePathFrom relative(base);
-        for (const auto& entry : list.Items) WriteKeys(ini, relative, *entry);
+    if (list.Items.empty()) {
+        ini.UpdateFile();
+        return;
     }
-    ini.UpdateFile();
+    EnterDirectory(DirectoryPart(path));
+    const RelativePathFrom relative(base);
+    ini.WriteRows({kNameSection, kPathSection}, EntryKeys(list, relative));
 }
 
 void TDatFileStorageIni::Clear(const std::string& path) {

@@ -1,0 +1,167 @@
+#include "ini/appended_sections.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "ini/document_parts.h"
+#include "ini/name_folding.h"
+#include "ini/reading_rules.h"
+
+namespace ini {
+namespace {
+
+// The text is handed on in pieces of this size.
+constexpr std::size_t kPiece = 1 << 20;
+
+// Gathers lines into pieces of kPiece bytes; a line longer than that goes on
+// in parts of its own.
+class PieceWriter {
+public:
+    explicit PieceWriter(const std::function<void(std::string_view)>& piece)
+        : piece_(piece), buffer_(std::make_unique<char[]>(kPiece)) {}
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+
+    // Writes first, separator, second and a line end.
+    void line(std::string_view first, char separator, std::string_view second) {
+        const std::size_t need = first.size() + 1 + second.size() + kLineEnd.size();
+        if (used_ + need > kPiece) flush();
+        if (need > kPiece) {
+            piece_(first);
+            piece_(std::string_view(&separator, 1));
+            if (!second.empty()) piece_(second);
+            piece_(kLineEnd);
+            return;
+        }
+        char* out = buffer_.get() + used_;
+        std::memcpy(out, first.data(), first.size());
+        out += first.size();
+        *out++ = separator;
+        if (!second.empty()) std::memcpy(out, second.data(), second.size());  // may be a null view
+        out += second.size();
+        std::memcpy(out, kLineEnd.data(), kLineEnd.size());
+        used_ += need;
+    }
+
+    void flush() {
+        if (used_ != 0) piece_(std::string_view(buffer_.get(), used_));
+        used_ = 0;
+    }
+
+private:
+    const std::function<void(std::string_view)>& piece_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+};
+
+// The rows seen so far by the hash of their key: open addressing, at most
+// three quarters full.
+class RowsByKey {
+public:
+    explicit RowsByKey(std::size_t rows) {
+        std::size_t capacity = 16;
+        while (capacity * 3 < rows * 4) capacity *= 2;
+        slots_.resize(capacity);
+        mask_ = capacity - 1;
+    }
+
+    // The earlier row whose key matches, or else records this one and gives
+    // kNone.
+    template <class KeyOf>
+    std::uint32_t find_or_add(std::string_view key, std::uint32_t hash, std::uint32_t row, const KeyOf& key_of) {
+        for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            Slot& slot = slots_[i];
+            if (slot.row == kNone) {
+                slot = {hash, row};
+                return kNone;
+            }
+            if (slot.hash == hash && equal_folded(trim(key_of(slot.row)), key)) return slot.row;
+        }
+    }
+
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t row = kNone;
+    };
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
+
+}  // namespace
+
+AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyRows& rows)
+    : sections_(std::move(sections)), rows_(rows) {
+    const std::size_t count = rows_.count();
+    if (count == 0) return;  // a section appears with its first key
+    // Row numbers, and a section's line numbers, fit 32 bits.
+    if (count >= kNoLine - 2) throw Exception("Too many lines in INI section \"" + sections_.front() + "\"");
+
+    for (const std::string& section : sections_)
+        size_ += section.size() + 2 + kLineEnd.size();  // "[", the name, "]"
+
+    // The checks of set_value, write by write; and the duplicates.
+    RowsByKey seen(count);
+    const auto key_of = [this](std::uint32_t row) { return rows_.key(row); };
+    std::string room;
+    std::vector<std::size_t> value_sizes(sections_.size());
+    for (std::size_t row = 0; row < count; ++row) {
+        const std::string_view key = rows_.key(row);
+        std::size_t values = 0;
+        for (std::size_t column = 0; column < sections_.size(); ++column) {
+            const std::string& section = sections_[column];
+            if (row == 0 && !valid_profile_section(section))
+                throw Exception("Invalid INI section name \"" + section + "\"");
+            const std::string_view value = rows_.value(row, column, room);
+            // The key is checked with its first write; it is the same for the others.
+            if ((column == 0 && key_problem(key) != ProfileEntryProblem::none) || has_line_break_or_zero(value)) {
+                throw RefusedRow("Invalid INI key \"" + std::string(key) + "\" in section \"" + section + "\"", row,
+                                 column);
+            }
+            if (key.size() + value.size() + section.size() > kMaxText / 2)
+                throw Exception("INI entry too large in section \"" + section + "\"");
+            value_sizes[column] = value.size();
+            values += value.size();
+        }
+
+        const std::string_view name = trim(key);
+        const auto index = static_cast<std::uint32_t>(row);
+        const std::uint32_t first = seen.find_or_add(name, folded_hash(name), index, key_of);
+        if (first == RowsByKey::kNone) {
+            size_ += sections_.size() * (key.size() + 1 + kLineEnd.size()) + values;
+            continue;
+        }
+        // The first row's line takes this row's values.
+        if (sources_.empty()) {
+            sources_.resize(count);
+            for (std::size_t i = 0; i < count; ++i) sources_[i] = static_cast<std::uint32_t>(i);
+        }
+        const std::uint32_t previous = sources_[first];
+        for (std::size_t column = 0; column < sections_.size(); ++column)
+            size_ -= rows_.value(previous, column, room).size();
+        size_ += values;
+        sources_[first] = index;
+        sources_[row] = kNoLine;
+    }
+}
+
+void AppendedSections::visit(const std::function<void(std::string_view)>& piece) const {
+    const std::size_t count = rows_.count();
+    if (count == 0) return;
+    PieceWriter out(piece);
+    std::string room;
+    for (std::size_t column = 0; column < sections_.size(); ++column) {
+        out.line("[" + sections_[column], ']', {});
+        for (std::size_t row = 0; row < count; ++row) {
+            const std::uint32_t from = source(row);
+            if (from == kNoLine) continue;
+            out.line(rows_.key(row), '=', rows_.value(from, column, room));
+        }
+    }
+    out.flush();
+}
+
+}  // namespace ini
