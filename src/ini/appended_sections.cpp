@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ini/document_parts.h"
+#include "ini/document.h"
 #include "ini/name_folding.h"
 #include "ini/reading_rules.h"
 
@@ -121,7 +121,7 @@ AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyR
                 throw RefusedRow("Invalid INI key \"" + std::string(key) + "\" in section \"" + section + "\"", row,
                                  column);
             }
-            if (key.size() + value.size() + section.size() > kMaxText / 2)
+            if (key.size() + value.size() + section.size() > ProfileDocument::kMaxText / 2)
                 throw Exception("INI entry too large in section \"" + section + "\"");
             value_sizes[column] = value.size();
             values += value.size();

@@ -36,6 +36,10 @@ class Arena;
 
 class ProfileDocument {
 public:
+    // The largest text a document holds: its lengths and line numbers fit
+    // 32 bits.
+    static constexpr std::size_t kMaxText = 0xFFFFFF00u;
+
     ProfileDocument();
     // Takes the file's bytes and keeps them: lines are read in place, and a
     // section is split into lines only when it is first searched. Throws

@@ -18,7 +18,7 @@
 namespace ini {
 
 inline constexpr std::uint32_t kNoEquals = 0xFFFFFFFFu;
-inline constexpr std::size_t kMaxText = 0xFFFFFF00u;  // lengths and line numbers fit 32 bits
+inline constexpr std::size_t kMaxText = ProfileDocument::kMaxText;
 
 struct ProfileDocument::Line {
     const char* data = nullptr;  // the text, followed by its ending

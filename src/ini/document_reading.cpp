@@ -26,33 +26,15 @@ ProfileDocument::ProfileDocument(std::string bytes, bool escapes) : ProfileDocum
     Section* section = sections_.back().get();
     section->is_split = false;
     section->raw = text.data();
-    // Headers are the lines whose first character but blanks is "[": found
-    // from the "[" bytes, so that the lines between are not walked.
-    std::size_t from = 0;
-    while (from < text.size()) {
-        const void* bracket = std::memchr(text.data() + from, '[', text.size() - from);
-        if (bracket == nullptr) break;
-        const auto open = static_cast<std::size_t>(static_cast<const char*>(bracket) - text.data());
-        std::size_t pos = open;
-        while (pos > 0 && is_blank(text[pos - 1]) && !is_line_break(text[pos - 1])) --pos;
-        if (pos > 0 && !is_line_break(text[pos - 1])) {
-            from = open + 1;  // not the first character of its line
-            continue;
-        }
-        const auto [length, ending] = line_at(text, pos);
-        const std::string_view content = trim(text.substr(pos, length));
-        const std::size_t close = find_char(content.substr(1), ']');
-        if (close != std::string_view::npos) {
-            section->raw_size = static_cast<std::size_t>(text.data() + pos - section->raw);
-            sections_.push_back(std::make_unique<Section>());
-            section = sections_.back().get();
-            section->has_header = true;
-            section->raw = text.data() + pos;
-            section->folded_name = fold(content.substr(1, close));
-            first_section_.emplace(section->folded_name, section);
-        }
-        from = pos + length + ending;
-    }
+    for_each_header(text, [&](std::size_t pos, std::string_view name) {
+        section->raw_size = static_cast<std::size_t>(text.data() + pos - section->raw);
+        sections_.push_back(std::make_unique<Section>());
+        section = sections_.back().get();
+        section->has_header = true;
+        section->raw = text.data() + pos;
+        section->folded_name = fold(name);
+        first_section_.emplace(section->folded_name, section);
+    });
     section->raw_size = static_cast<std::size_t>(text.data() + text.size() - section->raw);
 }
 

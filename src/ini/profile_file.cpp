@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "ini/name_folding.h"
+#include "ini/reading_rules.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
 #include "platform/path_parts.h"
@@ -77,6 +79,73 @@ ProfileDocument& ProfileFile::document() {
     return *document_;
 }
 
+void ProfileFile::erase_section(std::string_view section) {
+    if (document_) {
+        document_->erase_section(section);
+    } else {
+        erase_on_load_.emplace_back(section);
+    }
+}
+
+// An ANSI file (no byte-order mark) read piece by piece, leaving out the
+// sections erased before the load: the document that loading the whole file
+// and erasing them gives. False, having loaded nothing, for a file of
+// another encoding or too large for a document, which are loaded whole.
+bool ProfileFile::load_ansi_without_erased() {
+    const auto file = platform::file_system().open(path_, platform::OpenMode::read);
+    if (file->size() > ProfileDocument::kMaxText) return false;
+    std::vector<std::string> erased;
+    for (const std::string& name : erase_on_load_) erased.push_back(fold(name));
+    const auto is_erased = [&erased](std::string_view name) {
+        return std::find(erased.begin(), erased.end(), fold(name)) != erased.end();
+    };
+
+    std::string kept;
+    std::string block;  // whole lines, then the start of one
+    std::uint64_t offset = 0;
+    bool erasing = false;
+    for (bool end = false; !end;) {
+        const std::size_t carried = block.size();
+        block.resize(carried + kChunk);
+        std::size_t read = 0;
+        while (read < kChunk) {
+            const std::size_t n = file->read_at(offset, block.data() + carried + read, kChunk - read);
+            if (n == 0) break;
+            read += n;
+            offset += n;
+        }
+        block.resize(carried + read);
+        end = read < kChunk;
+        if (offset == read && (block.starts_with(byte_order_mark(ProfileEncoding::utf8)) ||
+                               block.starts_with(byte_order_mark(ProfileEncoding::utf16le)) ||
+                               block.starts_with(byte_order_mark(ProfileEncoding::utf16be)))) {
+            return false;
+        }
+        // The whole lines: up to the last line break, or to the end.
+        std::size_t whole = block.size();
+        if (!end) {
+            while (whole > 0 && !is_line_break(block[whole - 1])) --whole;
+            if (whole == 0) continue;  // a line longer than a piece: read on
+        }
+        const std::string_view lines(block.data(), whole);
+        std::size_t section_start = 0;
+        for_each_header(lines, [&](std::size_t pos, std::string_view name) {
+            if (!erasing) kept.append(lines.substr(section_start, pos - section_start));
+            section_start = pos;
+            erasing = is_erased(name);
+            erased_on_load_ = erased_on_load_ || erasing;
+        });
+        if (!erasing) kept.append(lines.substr(section_start));
+        block.erase(0, whole);
+    }
+    // As decode_profile: a run of Ctrl-Z at the very end is the old
+    // end-of-file mark. An erased section ends the text only after a line
+    // break, so the kept text ends where the file does or with a line break.
+    while (!kept.empty() && kept.back() == '\x1A') kept.pop_back();
+    document_.emplace(std::move(kept));
+    return true;
+}
+
 void ProfileFile::load() {
     try {
         // An in-place save that a crash interrupted leaves a mix of old and
@@ -95,10 +164,13 @@ void ProfileFile::load() {
         case platform::FileKind::file:
             existed_ = true;
             try {
+                if (!erase_on_load_.empty() && load_ansi_without_erased()) return;
                 ProfileText loaded = decode_profile(platform::read_whole_file(path_));
                 encoding_ = loaded.encoding;
                 document_.emplace(std::move(loaded.text), loaded.escapes);
+                for (const std::string& section : erase_on_load_) document_->erase_section(section);
             } catch (const Exception&) {
+                erased_on_load_ = false;
                 // Unreadable, or too large to be an INI file.
                 unreadable_ = true;
                 document_.emplace();
@@ -152,12 +224,13 @@ void ProfileFile::save(const AppendedSections& appended) {
 }
 
 void ProfileFile::save_text(const AppendedSections* appended) {
-    if (!document_) return;
+    if (!document_ && erase_on_load_.empty()) return;
+    document();
     if (unreadable_) {
         // Writing now would replace a file whose content we never saw.
         throw Exception(path_ + ": not a readable file");
     }
-    if (!document_->modified() && appended == nullptr) {
+    if (!document_->modified() && !erased_on_load_ && appended == nullptr) {
         if (!existed_ && platform::file_system().kind(platform::directory_or_dot(path_)) != platform::FileKind::directory) {
             throw Exception(path_ + ": the directory does not exist");
         }

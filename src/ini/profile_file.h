@@ -12,6 +12,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "ini/appended_sections.h"
 #include "ini/document.h"
@@ -34,6 +36,11 @@ public:
     // An in-place save that a crash interrupted is put back first.
     ProfileDocument& document();
 
+    // ProfileDocument::erase_section. Before the file is loaded, the
+    // sections are left out while it is read, so that a large section that
+    // is about to be replaced is never in memory.
+    void erase_section(std::string_view section);
+
     // Writes the document back when it was modified and differs from what
     // the file holds, in the file's encoding. Refuses (throws Exception)
     // without touching the disk when the file exists but could not be read
@@ -52,6 +59,7 @@ public:
 
 private:
     void load();
+    bool load_ansi_without_erased();
     void save_text(const AppendedSections* appended);
     // The file's bytes for the document and what is appended to it, handed
     // to the sink in pieces.
@@ -62,6 +70,10 @@ private:
     std::optional<ProfileDocument> document_;
     bool existed_ = false;
     bool unreadable_ = false;
+    // Sections erased before the file was loaded, and whether the file held
+    // any of them.
+    std::vector<std::string> erase_on_load_;
+    bool erased_on_load_ = false;
 };
 
 }  // namespace ini

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -152,6 +153,32 @@ inline std::pair<std::size_t, std::size_t> line_at(std::string_view bytes, std::
     std::size_t run_end = end;
     while (run_end < bytes.size() && is_line_break(bytes[run_end])) ++run_end;
     return {end - pos, run_end - end};
+}
+
+// Calls header(position, name) for each section header of a text that
+// starts at the start of a line, in order: the lines whose first character
+// but blanks is "[" and that hold a "]" after it. The position is that of
+// the line; the name is what lies between the brackets, as it stands.
+// Found from the "[" bytes, so that the lines between are not walked.
+template <class Header>
+void for_each_header(std::string_view text, Header header) {
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const void* bracket = std::memchr(text.data() + from, '[', text.size() - from);
+        if (bracket == nullptr) break;
+        const auto open = static_cast<std::size_t>(static_cast<const char*>(bracket) - text.data());
+        std::size_t pos = open;
+        while (pos > 0 && is_blank(text[pos - 1]) && !is_line_break(text[pos - 1])) --pos;
+        if (pos > 0 && !is_line_break(text[pos - 1])) {
+            from = open + 1;  // not the first character of its line
+            continue;
+        }
+        const auto [length, ending] = line_at(text, pos);
+        const std::string_view content = trim(text.substr(pos, length));
+        const std::size_t close = find_char(content.substr(1), ']');
+        if (close != std::string_view::npos) header(pos, content.substr(1, close));
+        from = pos + length + ending;
+    }
 }
 
 }  // namespace ini

@@ -160,7 +160,7 @@ void TIniFile::ReadSection(std::string_view section, std::vector<std::string>& k
     keys = file_.document().key_names(section);
 }
 
-void TIniFile::EraseSection(std::string_view section) { file_.document().erase_section(section); }
+void TIniFile::EraseSection(std::string_view section) { file_.erase_section(section); }
 
 void TIniFile::UpdateFile() {
     SaveReportingFailure([&] { file_.save(); });

@@ -203,4 +203,52 @@ TEST_F(ProfileFunctions, ABareNameResolvesAgainstTheCurrentDirectory) {
     EXPECT_EQ(read_bytes(dir.file("bare.ini")), "[s]\r\nk=v\r\n");
 }
 
+TEST_F(ProfileFunctions, SectionsErasedBeforeTheLoadAreLeftOutAsTheFileIsRead) {
+    // Pieces of the file are read a megabyte at a time: headers, line breaks
+    // and long lines fall on the piece boundaries.
+    const std::size_t piece = 1 << 20;
+    const auto filler = [](std::size_t bytes) {
+        std::string text;
+        for (int i = 0; text.size() + 12 < bytes; ++i) text += "k" + std::to_string(i % 1000) + "=v\r\n";
+        return text + std::string(bytes - text.size(), 'x');
+    };
+    const std::string texts[] = {
+        "top=1\r\n[NAME]\r\nA=1\r\n[Other]\r\nB=2\r\n [ path ] \r\nC=3\r\n[priority]\nD=4\n[name]\r\nE=5\r\n[TAIL]\r\nF=6",
+        filler(piece - 2) + "\r\n[NAME]\r\nA=1\r\n[KEEP]\r\nB=2\r\n",   // a header starts a piece
+        filler(piece - 7) + "\r\n[NAME]\r\nA=1\r\n[KEEP]\r\nB=2\r\n",   // a header across two pieces
+        "[KEEP]\r\nA=1\r\n" + filler(piece - 14) + "\r\n[PATH]\r\nB=2\r\n",  // CR, then LF in the next piece
+        "[NAME]\r\n" + std::string(3 * piece, 'n') + "\r\n[KEEP]\r\nx=" + std::string(piece + 5, 'k') + "\r\n",
+        "[KEEP]\r\nA=1\r\n[PATH]\r\nB=2\x1A\x1A",  // Ctrl-Z at the end of an erased section
+        "[KEEP]\r\nA=1\x1A\x1A",                    // and of a kept one
+        "[KEEP]\r\nA=1\r\n",                        // nothing to erase
+        "\xEF\xBB\xBF[KEEP]\r\nA=1\r\n[NAME]\r\nB=2\r\n",  // UTF-8: loaded whole
+        "",
+    };
+    for (const std::string& text : texts) {
+        write_bytes(file, text);
+        ini::ProfileFile whole(file);
+        whole.document();
+        ini::ProfileFile read_without(file);
+        for (const char* section : {"NAME", "Path", "PRIORITY"}) {
+            whole.erase_section(section);
+            read_without.erase_section(section);
+        }
+        const std::string expected = whole.document().text();
+        EXPECT_TRUE(read_without.document().text() == expected) << text.substr(0, 60);
+        EXPECT_EQ(read_without.document().value("KEEP", "B"), whole.document().value("KEEP", "B"));
+        // Saved alike: rewritten when something was erased, else untouched.
+        whole.save();
+        const std::string saved = read_bytes(file);
+        write_bytes(file, text);
+        read_without.save();
+        EXPECT_TRUE(read_bytes(file) == saved) << text.substr(0, 60);
+    }
+    // Erased before a save without any other use: the file is still written.
+    write_bytes(file, "[NAME]\r\nA=1\r\n[KEEP]\r\nB=2\r\n");
+    ini::ProfileFile only_erased(file);
+    only_erased.erase_section("name");
+    only_erased.save();
+    EXPECT_EQ(read_bytes(file), "[KEEP]\r\nB=2\r\n");
+}
+
 }  // namespace
