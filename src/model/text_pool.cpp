@@ -6,9 +6,9 @@
 namespace model::text_pool {
 namespace {
 
-// Sizes are rounded up to 16 bytes, malloc's own alignment; texts longer
+// Sizes are rounded up to 8 bytes, the alignment of an entry; texts longer
 // than the largest class go to the heap.
-constexpr std::size_t kGrain = 16;
+constexpr std::size_t kGrain = 8;
 constexpr std::size_t kLargest = 512;
 constexpr std::size_t kClasses = kLargest / kGrain;
 constexpr std::size_t kBlock = 256 * 1024;
