@@ -4,44 +4,48 @@
 #include "platform/messages.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <map>
 #include <string_view>
+#include <unordered_map>
 
 std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList& list) {
-    // Runs over every row of a conversion: one table of key numbers for all
-    // rows, the keys viewed where they lie (an identifier is mostly its own
-    // INI form already), no allocation per row.
-    std::vector<std::string_view> keys;  // distinct keys in order of first entry
-    std::vector<int> rows;               // entries of each
-    std::deque<std::string> folded;      // keys that differ from their identifier
+    // Runs over every row of a conversion, while all of them are in memory:
+    // one table of row numbers, half full, and the keys viewed where they lie
+    // (an identifier is mostly its own INI form already). Only the keys that
+    // differ from their identifier, and the shared ones, are kept apart.
+    std::unordered_map<std::uint32_t, std::string> folded;  // row -> its key, where not its identifier
+    const auto key_of = [&](std::uint32_t row) -> std::string_view {
+        if (!folded.empty()) {
+            if (const auto found = folded.find(row); found != folded.end()) return found->second;
+        }
+        return list.Items[row]->Id;
+    };
+    std::map<std::uint32_t, int> shared;  // first row of a shared key -> its rows, in row order
     std::size_t capacity = 16;
     while (capacity < 2 * list.Items.size()) capacity *= 2;
-    std::vector<std::uint32_t> slots(capacity, 0);  // key number + 1; 0 empty
+    std::vector<std::uint32_t> slots(capacity, 0);  // first row of a key + 1; 0 empty
     const std::size_t mask = capacity - 1;
-    keys.reserve(list.Items.size());
-    rows.reserve(list.Items.size());
 
-    for (const auto& entry : list.Items) {
-        std::string_view key = entry->Id;
-        if (!ini::profile_name_is_matched_form(key)) key = folded.emplace_back(ini::profile_name_as_matched(key));
+    for (std::uint32_t row = 0; row < list.Items.size(); ++row) {
+        std::string_view key = list.Items[row]->Id;
+        if (!ini::profile_name_is_matched_form(key))
+            key = folded.emplace(row, ini::profile_name_as_matched(key)).first->second;  // nodes stay put
         for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
             if (slots[i] == 0) {
-                slots[i] = static_cast<std::uint32_t>(keys.size() + 1);
-                keys.push_back(key);
-                rows.push_back(1);
+                slots[i] = row + 1;
                 break;
             }
-            if (keys[slots[i] - 1] == key) {
-                ++rows[slots[i] - 1];
+            if (key_of(slots[i] - 1) == key) {
+                ++shared.try_emplace(slots[i] - 1, 1).first->second;
+                folded.erase(row);  // no later row compares with it
                 break;
             }
         }
     }
-    std::vector<DuplicateIdentifier> shared;
-    for (std::size_t k = 0; k < keys.size(); ++k)
-        if (rows[k] > 1) shared.push_back({std::string(keys[k]), rows[k]});
-    return shared;
+    std::vector<DuplicateIdentifier> result;
+    for (const auto& [first, rows] : shared) result.push_back({std::string(key_of(first)), rows});
+    return result;
 }
 
 std::string DuplicateWarning(const DuplicateIdentifier& duplicate) {
