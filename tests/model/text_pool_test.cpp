@@ -39,6 +39,23 @@ TEST(TextPool, TextsOfEverySizeKeepTheirBytesWhileOthersComeAndGo) {
     }
 }
 
+TEST(TextPool, ATextBecomesAnyPartOfItself) {
+    // Parts of every length, so that the text keeps its room or takes new
+    // room (its old bytes read before they are given back).
+    for (std::size_t size = 0; size <= 40; ++size) {
+        const std::string whole = pattern(size, size);
+        for (std::size_t from = 0; from <= size; ++from) {
+            Text tail(whole);
+            tail = std::string_view(tail).substr(from);
+            EXPECT_EQ(tail, whole.substr(from)) << size << " from " << from;
+            Text head(whole);
+            head = std::string_view(head).substr(0, from);
+            EXPECT_EQ(head, whole.substr(0, from)) << size << " up to " << from;
+            EXPECT_EQ(head.data()[head.size()], '\0');
+        }
+    }
+}
+
 TEST(TextPool, ARunReadAgainTakesBackTheRoomOfTheOneBefore) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "under the address sanitizer every text is a heap block of its own";
