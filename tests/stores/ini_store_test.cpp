@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -446,6 +447,52 @@ TEST(IniFile, TouchesNoFileUntilUpdatedAndNeverInItsDestructor) {
     ini.WriteString("s", "k", "v");
     ini.UpdateFile();
     EXPECT_EQ(read_bytes(path), "[s]\r\nk=v\r\n");
+}
+
+// Rows of a key and two values, for WriteRows.
+class PlainRows : public ini::KeyRows {
+public:
+    explicit PlainRows(std::vector<std::array<std::string, 3>> rows) : rows_(std::move(rows)) {}
+    std::size_t count() const override { return rows_.size(); }
+    std::string_view key(std::size_t row) const override { return rows_[row][0]; }
+    std::string_view value(std::size_t row, std::size_t column, std::string&) const override {
+        return rows_[row][1 + column];
+    }
+
+private:
+    std::vector<std::array<std::string, 3>> rows_;
+};
+
+TEST(IniFile, WriteRowsWritesWhatWriteStringWritesWhetherTheSectionsAreThereOrNot) {
+    testing_support::TempDir dir;
+    const std::string by_rows = dir.file("rows.ini");
+    const std::string by_keys = dir.file("keys.ini");
+    const std::vector<std::string> sections{"NAME", "PATH"};
+    const PlainRows rows({{{"A", "first", "A.DAT"}},
+                          {{"b", " blanks ", "'quoted'"}},  // written in quotes
+                          {{"B", "second b", ""}},
+                          {{"C", "", "C.DAT"}}});
+    const std::string befores[] = {
+        "",
+        "[OTHER]\r\nx=1",
+        "[NAME]\r\nB=old\r\nZ=kept\r\n\r\n[OTHER]\r\nx=1\r\n[path]\r\nC=old\r\n",  // held: keys go in place
+        "[PATH]\r\nA=1\r\n",
+    };
+    for (const std::string& before : befores) {
+        write_bytes(by_rows, before);
+        write_bytes(by_keys, before);
+        {
+            TIniFile ini(by_rows);
+            ini.WriteRows(sections, rows);
+        }
+        TIniFile ini(by_keys);
+        std::string room;
+        for (std::size_t row = 0; row < rows.count(); ++row)
+            for (std::size_t column = 0; column < sections.size(); ++column)
+                ini.WriteString(sections[column], rows.key(row), rows.value(row, column, room));
+        ini.UpdateFile();
+        EXPECT_EQ(read_bytes(by_rows), read_bytes(by_keys)) << before;
+    }
 }
 
 }  // namespace
