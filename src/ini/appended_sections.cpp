@@ -56,13 +56,15 @@ private:
 };
 
 // The rows seen so far by the hash of their key: open addressing, at most
-// three quarters full.
+// three quarters full. A slot holds a row number in its low 24 bits and the
+// top 8 bits of the key's hash above them, which spare most comparisons of
+// keys: four bytes a slot, with every row of a table in memory beside it.
 class RowsByKey {
 public:
     explicit RowsByKey(std::size_t rows) {
         std::size_t capacity = 16;
         while (capacity * 3 < rows * 4) capacity *= 2;
-        slots_.resize(capacity);
+        slots_.assign(capacity, kEmpty);
         mask_ = capacity - 1;
     }
 
@@ -70,26 +72,27 @@ public:
     // kNone.
     template <class KeyOf>
     std::uint32_t find_or_add(std::string_view key, std::uint32_t hash, std::uint32_t row, const KeyOf& key_of) {
+        const std::uint32_t tag = hash & ~kRowBits;
         for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-            Slot& slot = slots_[i];
-            if (slot.row == kNone) {
-                slot = {hash, row};
+            std::uint32_t& slot = slots_[i];
+            if (slot == kEmpty) {
+                slot = tag | row;
                 return kNone;
             }
-            if (slot.hash == hash && equal_folded(trim(key_of(slot.row)), key)) return slot.row;
+            if ((slot & ~kRowBits) == tag && equal_folded(trim(key_of(slot & kRowBits)), key)) return slot & kRowBits;
         }
     }
 
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kRowBits = 0x00FFFFFFu;
 
 private:
-    struct Slot {
-        std::uint32_t hash = 0;
-        std::uint32_t row = kNone;
-    };
-    std::vector<Slot> slots_;
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;  // row kRowBits: never one
+    std::vector<std::uint32_t> slots_;
     std::size_t mask_ = 0;
 };
+
+static_assert(AppendedSections::kMaxRows <= RowsByKey::kRowBits);
 
 }  // namespace
 
@@ -97,8 +100,7 @@ AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyR
     : sections_(std::move(sections)), rows_(rows) {
     const std::size_t count = rows_.count();
     if (count == 0) return;  // a section appears with its first key
-    // Row numbers, and a section's line numbers, fit 32 bits.
-    if (count >= kNoLine - 2) throw Exception("Too many lines in INI section \"" + sections_.front() + "\"");
+    if (count > kMaxRows) throw Exception("Too many keys for new INI sections");
 
     for (const std::string& section : sections_)
         size_ += section.size() + 2 + kLineEnd.size();  // "[", the name, "]"

@@ -50,6 +50,10 @@ private:
 
 class AppendedSections {
 public:
+    // The most rows it takes (more throw Exception); a section's keys are
+    // then written one by one.
+    static constexpr std::size_t kMaxRows = 0xFFFFFE;
+
     // Checks every key and value, in the order of the writes, and throws
     // RefusedRow for the first that set_value would refuse, or Exception as
     // set_value does for an invalid section name or an entry too large.

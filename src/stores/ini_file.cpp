@@ -129,10 +129,11 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
 }
 
 void TIniFile::WriteRows(const std::vector<std::string>& sections, const ini::KeyRows& rows) {
-    bool held = false;
-    for (const std::string& section : sections) held = held || file_.document().holds_section(section);
-    if (held) {
-        // Keys go among the lines already there, one by one.
+    bool one_by_one = rows.count() > ini::AppendedSections::kMaxRows;
+    for (const std::string& section : sections) one_by_one = one_by_one || file_.document().holds_section(section);
+    if (one_by_one) {
+        // Keys go among the lines already there (or a table of over 16
+        // million rows goes in), one by one.
         for (const std::string& section : sections) file_.document().reserve(section, rows.count());
         std::string room;
         for (std::size_t row = 0; row < rows.count(); ++row) {
