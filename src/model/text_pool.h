@@ -108,6 +108,6 @@ private:
     std::uint32_t size_ = 0;
 };
 #pragma pack(pop)
-static_assert(sizeof(Text) == 12);
+static_assert(sizeof(Text) == sizeof(char*) + sizeof(std::uint32_t));
 
 inline std::string ToString(const Text& text) { return std::string(text.data(), text.size()); }
