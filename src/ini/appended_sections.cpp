@@ -109,7 +109,6 @@ AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyR
     RowsByKey seen(count);
     const auto key_of = [this](std::uint32_t row) { return rows_.key(row); };
     std::string room;
-    std::vector<std::size_t> value_sizes(sections_.size());
     for (std::size_t row = 0; row < count; ++row) {
         const std::string_view key = rows_.key(row);
         std::size_t values = 0;
@@ -125,7 +124,6 @@ AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyR
             }
             if (key.size() + value.size() + section.size() > ProfileDocument::kMaxText / 2)
                 throw Exception("INI entry too large in section \"" + section + "\"");
-            value_sizes[column] = value.size();
             values += value.size();
         }
 

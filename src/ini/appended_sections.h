@@ -73,7 +73,6 @@ private:
     std::uint32_t source(std::size_t row) const {
         return sources_.empty() ? static_cast<std::uint32_t>(row) : sources_[row];
     }
-    void find_duplicates();
 
     std::vector<std::string> sections_;
     const KeyRows& rows_;
