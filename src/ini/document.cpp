@@ -218,25 +218,25 @@ void ProfileDocument::erase_section(std::string_view section) {
 }
 
 void ProfileDocument::end_with_line_break() {
-    const std::uint64_t before = size();
-    end_last_line();
-    if (size() != before) modified_ = true;
+    if (end_last_line()) modified_ = true;
 }
 
-// Makes sure the file ends with a line break before something is appended.
-void ProfileDocument::end_last_line() {
+// Makes sure the file ends with a line break before something is appended;
+// true when it had to add one.
+bool ProfileDocument::end_last_line() {
     for (auto section = sections_.rbegin(); section != sections_.rend(); ++section) {
         if ((*section)->erased) continue;
         split(**section);
         auto& lines = (*section)->lines;
         for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-            if (line->ending != 0) return;
+            if (line->ending != 0) return false;
             if (line->length != 0) {
                 copy_to_arena(*line, line->text(), kLineEnd);
-                return;
+                return true;
             }
         }
     }
+    return false;
 }
 
 ProfileDocument::Section& ProfileDocument::append_section(std::string_view section) {

@@ -112,7 +112,7 @@ private:
     Section* find_section(std::string_view section, bool& valid_name) const;
     Section& append_section(std::string_view section);
     void split(Section& section) const;
-    void end_last_line();
+    bool end_last_line();
     void place(Line& line, const char* data, std::size_t length, std::size_t ending);
     void copy_to_arena(Line& line, std::string_view text, std::string_view ending);
     Arena& arena_for(Section& section);

@@ -258,25 +258,38 @@ void encode_run(std::string_view ansi, ProfileEncoding encoding, std::string& ou
 
 }  // namespace
 
+ProfileEncoding profile_encoding_of(std::string_view first_bytes) {
+    if (starts_with(first_bytes, kUtf8Mark)) return ProfileEncoding::utf8;
+    if (starts_with(first_bytes, kUtf16leMark)) return ProfileEncoding::utf16le;
+    if (starts_with(first_bytes, kUtf16beMark)) return ProfileEncoding::utf16be;
+    return ProfileEncoding::ansi;
+}
+
+void drop_end_of_file_mark(std::string& text) {
+    // The escapes end in hexadecimal digits and no double-byte character in
+    // a trail byte of 0x1A: what ends the text here is a Ctrl-Z of the file.
+    while (!text.empty() && text.back() == kEndOfFile) text.pop_back();
+}
+
 ProfileText decode_profile(std::string bytes) {
     ProfileText result;
     const std::string_view view(bytes);
-    if (starts_with(view, kUtf8Mark)) {
-        result.encoding = ProfileEncoding::utf8;
-        decode_utf8(view.substr(3), result);
-    } else if (starts_with(view, kUtf16leMark)) {
-        result.encoding = ProfileEncoding::utf16le;
-        decode_utf16(view.substr(2), false, result);
-    } else if (starts_with(view, kUtf16beMark)) {
-        result.encoding = ProfileEncoding::utf16be;
-        decode_utf16(view.substr(2), true, result);
-    } else {
-        result.text = std::move(bytes);
+    result.encoding = profile_encoding_of(view);
+    switch (result.encoding) {
+        case ProfileEncoding::utf8:
+            decode_utf8(view.substr(3), result);
+            break;
+        case ProfileEncoding::utf16le:
+            decode_utf16(view.substr(2), false, result);
+            break;
+        case ProfileEncoding::utf16be:
+            decode_utf16(view.substr(2), true, result);
+            break;
+        case ProfileEncoding::ansi:
+            result.text = std::move(bytes);
+            break;
     }
-    // The escapes end in hexadecimal digits and no double-byte character in
-    // a trail byte of 0x1A: what ends the text here is a Ctrl-Z of the file.
-    std::string& text = result.text;
-    while (!text.empty() && text.back() == kEndOfFile) text.pop_back();
+    drop_end_of_file_mark(result.text);
     return result;
 }
 

@@ -30,6 +30,14 @@ struct ProfileText {
     bool escapes = false;  // the text holds at least one escape
 };
 
+// The encoding of a file that starts with these bytes (its first three
+// are enough).
+ProfileEncoding profile_encoding_of(std::string_view first_bytes);
+
+// Drops a run of Ctrl-Z characters at the very end of a document text: the
+// old end-of-file mark, which Wine's reader takes for blank space.
+void drop_end_of_file_mark(std::string& text);
+
 // The document text of a file's bytes: the byte-order mark removed, Unicode
 // converted, and a run of Ctrl-Z characters at the very end dropped (the
 // old end-of-file mark, which Wine's reader takes for blank space; it is

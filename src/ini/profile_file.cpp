@@ -107,20 +107,11 @@ bool ProfileFile::load_ansi_without_erased() {
     for (bool end = false; !end;) {
         const std::size_t carried = block.size();
         block.resize(carried + kChunk);
-        std::size_t read = 0;
-        while (read < kChunk) {
-            const std::size_t n = file->read_at(offset, block.data() + carried + read, kChunk - read);
-            if (n == 0) break;
-            read += n;
-            offset += n;
-        }
+        const std::size_t read = file->read_at(offset, block.data() + carried, kChunk);  // short only at the end
         block.resize(carried + read);
         end = read < kChunk;
-        if (offset == read && (block.starts_with(byte_order_mark(ProfileEncoding::utf8)) ||
-                               block.starts_with(byte_order_mark(ProfileEncoding::utf16le)) ||
-                               block.starts_with(byte_order_mark(ProfileEncoding::utf16be)))) {
-            return false;
-        }
+        if (offset == 0 && profile_encoding_of(block) != ProfileEncoding::ansi) return false;
+        offset += read;
         // The whole lines: up to the last line break, or to the end.
         std::size_t whole = block.size();
         if (!end) {
@@ -138,10 +129,10 @@ bool ProfileFile::load_ansi_without_erased() {
         if (!erasing) kept.append(lines.substr(section_start));
         block.erase(0, whole);
     }
-    // As decode_profile: a run of Ctrl-Z at the very end is the old
-    // end-of-file mark. An erased section ends the text only after a line
-    // break, so the kept text ends where the file does or with a line break.
-    while (!kept.empty() && kept.back() == '\x1A') kept.pop_back();
+    // An erased section ends the text only after a line break, so the kept
+    // text ends where the file does or with a line break: its end is the
+    // file's for the end-of-file mark.
+    drop_end_of_file_mark(kept);
     document_.emplace(std::move(kept));
     return true;
 }

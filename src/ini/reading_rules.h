@@ -138,13 +138,7 @@ inline std::size_t first_break_length(std::string_view ending) {
 
 // Where the first CR or LF at or after `pos` lies; the text's size when none.
 inline std::size_t line_break_from(std::string_view bytes, std::size_t pos) {
-    // Eight bytes at a time: a word that holds neither is passed whole.
-    for (; pos + 8 <= bytes.size(); pos += 8) {
-        const std::uint64_t word = platform::words::load(bytes.data() + pos);
-        if ((platform::words::flag_byte(word, '\r') | platform::words::flag_byte(word, '\n')) != 0) break;
-    }
-    while (pos < bytes.size() && !is_line_break(bytes[pos])) ++pos;
-    return pos;
+    return platform::words::find_either(bytes.data(), pos, bytes.size(), '\r', '\n');
 }
 
 // Length of the line that starts at `pos` and of the run of CR/LF after it.

@@ -147,21 +147,9 @@ std::string normalised(std::string root, std::string_view rest, char separator, 
     return root;
 }
 
-// Where the next "\\" or "/" lies in text[from, size), or size. Paths are
-// searched eight bytes at a time (on little-endian machines, where the first
-// byte of a word is its lowest).
+// Where the next "\\" or "/" lies in text[from, size), or size.
 std::size_t next_separator(const char* text, std::size_t from, std::size_t size) {
-    std::size_t i = from;
-    if constexpr (words::kLittleEndian) {
-        for (; i + 8 <= size; i += 8) {
-            const std::uint64_t word = words::load(text + i);
-            const std::uint64_t found = words::flag_byte(word, '\\') | words::flag_byte(word, '/');
-            if (found != 0) return i + words::first_flagged(found);
-        }
-    }
-    for (; i < size; ++i)
-        if (text[i] == '\\' || text[i] == '/') return i;
-    return size;
+    return words::find_either(text, from, size, '\\', '/');
 }
 
 // True when a segment is kept as it stands: not empty, not "." or "..".

@@ -42,4 +42,21 @@ constexpr std::uint64_t flag_ascii_lower(std::uint64_t word) {
 // little-endian machine.
 inline std::size_t first_flagged(std::uint64_t flags) { return static_cast<std::size_t>(std::countr_zero(flags)) / 8; }
 
+// Where the first `a` or `b` lies in text[from, size), or size. Eight bytes
+// at a time on little-endian machines; byte by byte elsewhere.
+inline std::size_t find_either(const char* text, std::size_t from, std::size_t size, unsigned char a,
+                               unsigned char b) {
+    std::size_t i = from;
+    if constexpr (kLittleEndian) {
+        for (; i + 8 <= size; i += 8) {
+            const std::uint64_t word = load(text + i);
+            const std::uint64_t found = flag_byte(word, a) | flag_byte(word, b);
+            if (found != 0) return i + first_flagged(found);
+        }
+    }
+    for (; i < size; ++i)
+        if (static_cast<unsigned char>(text[i]) == a || static_cast<unsigned char>(text[i]) == b) return i;
+    return size;
+}
+
 }  // namespace platform::words

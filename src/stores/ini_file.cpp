@@ -70,18 +70,32 @@ std::string refusal_message(const std::string& fileName, std::string_view sectio
     return message;
 }
 
-// The rows' values as WriteString writes them: in double quotes when a
-// reader would not get them back as they are.
+// Called while a refusal of the document is handled: throws the store's
+// message for the key and value (as given, before quoting) when they are
+// what was refused, else the document's own exception again.
+[[noreturn]] void throw_refusal(const std::string& fileName, std::string_view section, std::string_view key,
+                                std::string_view value) {
+    const auto problem = ini::check_profile_entry(key, value);
+    if (problem == ini::ProfileEntryProblem::none) throw;
+    throw Exception(refusal_message(fileName, section, key, problem));
+}
+
+// A value as it is written: in double quotes (made in `room`) when a reader
+// would not get it back as it is.
+std::string_view written_value(std::string_view value, std::string& room) {
+    if (ini::profile_value_reads_back(value)) return value;
+    room.assign("\"").append(value).append("\"");
+    return room;
+}
+
+// The rows' values as WriteString writes them.
 class QuotedRows : public ini::KeyRows {
 public:
     explicit QuotedRows(const ini::KeyRows& rows) : rows_(rows) {}
     std::size_t count() const override { return rows_.count(); }
     std::string_view key(std::size_t row) const override { return rows_.key(row); }
     std::string_view value(std::size_t row, std::size_t column, std::string& room) const override {
-        const std::string_view value = rows_.value(row, column, room);
-        if (ini::profile_value_reads_back(value)) return value;
-        quoted_.assign("\"").append(value).append("\"");
-        return quoted_;
+        return written_value(rows_.value(row, column, room), quoted_);
     }
 
 private:
@@ -110,21 +124,11 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     // The document checks the texts itself and changes nothing when it
     // refuses them; only then is the reason worked out, for the message.
+    std::string quoted;
     try {
-        if (ini::profile_value_reads_back(value)) {
-            file_.document().set_value(section, key, value);
-        } else {
-            std::string quoted;
-            quoted.reserve(value.size() + 2);
-            quoted.append("\"").append(value).append("\"");
-            file_.document().set_value(section, key, quoted);
-        }
+        file_.document().set_value(section, key, written_value(value, quoted));
     } catch (const Exception&) {
-        const auto problem = ini::check_profile_entry(key, value);
-        if (problem != ini::ProfileEntryProblem::none) {
-            throw Exception(refusal_message(fileName_, section, key, problem));
-        }
-        throw;
+        throw_refusal(fileName_, section, key, value);
     }
 }
 
@@ -149,10 +153,8 @@ void TIniFile::WriteRows(const std::vector<std::string>& sections, const ini::Ke
         appended.emplace(sections, quoted);
     } catch (const ini::RefusedRow& refused) {
         std::string room;
-        const std::string_view key = rows.key(refused.row());
-        const auto problem = ini::check_profile_entry(key, rows.value(refused.row(), refused.column(), room));
-        if (problem == ini::ProfileEntryProblem::none) throw;
-        throw Exception(refusal_message(fileName_, sections[refused.column()], key, problem));
+        throw_refusal(fileName_, sections[refused.column()], rows.key(refused.row()),
+                      rows.value(refused.row(), refused.column(), room));
     }
     SaveReportingFailure([&] { file_.save(*appended); });
 }
