@@ -3,9 +3,73 @@
 #include "model/path_text.h"
 #include "platform/text.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace {
+
+// The rows of a path table mostly name files in a few directories. Each
+// directory seen is kept here once, up to kMost of them (then they are let
+// go, and kept anew as they come); the entries of rows that name one again
+// share its bytes.
+class DirectoryTexts {
+public:
+    // The kept text of the directory, or null when it is seen for the first
+    // time (it is kept from now on).
+    const Text* seen(std::string_view directory) {
+        const std::uint32_t hash = hash_of(directory);
+        for (std::size_t slot = hash % kSlots;; slot = (slot + 1) % kSlots) {
+            Text& kept = kept_[slot];
+            if (kept.empty()) {
+                if (count_ == kMost) {
+                    clear();
+                    return seen(directory);
+                }
+                kept = Text::Shared(directory);
+                hashes_[slot] = hash;
+                ++count_;
+                return nullptr;
+            }
+            if (hashes_[slot] == hash && std::string_view(kept) == directory) return &kept;
+        }
+    }
+
+private:
+    static constexpr std::size_t kSlots = 2048;
+    static constexpr std::size_t kMost = kSlots / 2;
+
+    void clear() {
+        for (Text& kept : kept_) kept = Text();
+        count_ = 0;
+    }
+
+    // Directories of one table tend to differ at their end: the size and
+    // the last 16 bytes make the hash.
+    static std::uint32_t hash_of(std::string_view text) {
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        if (text.size() >= 16) {
+            std::memcpy(&low, text.data() + text.size() - 16, 8);
+            std::memcpy(&high, text.data() + text.size() - 8, 8);
+        } else {
+            const std::size_t split = text.size() < 8 ? text.size() : 8;
+            std::memcpy(&low, text.data(), split);
+            std::memcpy(&high, text.data() + split, text.size() - split);
+        }
+        // Each byte then reaches the low bits.
+        std::uint64_t h = low * 0x9E3779B97F4A7C15u + high * 0xC2B2AE3D27D4EB4Fu + text.size();
+        h ^= h >> 32;
+        h *= 0xFF51AFD7ED558CCDu;
+        h ^= h >> 29;
+        return static_cast<std::uint32_t>(h);
+    }
+
+    std::array<Text, kSlots> kept_;
+    std::array<std::uint32_t, kSlots> hashes_{};
+    std::size_t count_ = 0;
+};
 
 // The bounds of `text` without leading and trailing characters of code 32
 // or less.
@@ -43,6 +107,19 @@ std::string FullPath(const TDatFileDesc& entry) {
     return path;
 }
 
+namespace {
+
+void set_directory(TDatFileDesc& entry, std::string_view directory) {
+    static thread_local DirectoryTexts directories;
+    const Text* seen = directory.empty() ? nullptr : directories.seen(directory);
+    if (seen != nullptr)
+        entry.FileDir = *seen;
+    else
+        entry.FileDir = directory;
+}
+
+}  // namespace
+
 void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath, std::string_view name) {
     // Every row of a table passes through here: the expanded path is made
     // in room kept from the row before.
@@ -70,9 +147,9 @@ void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath
     if (nameStart < resolved.size()) {
         // Upper-casing it again would change nothing.
         set_path_field(entry, entry.FileName, resolved.substr(nameStart), upperCased);
-        entry.FileDir.assign(resolved.substr(0, nameStart));
+        set_directory(entry, resolved.substr(0, nameStart));
     } else {
-        entry.FileDir.assign(resolved);
+        set_directory(entry, resolved);
         if (!resolved.empty())
             set_path_field(entry, entry.FileName, id);
         else

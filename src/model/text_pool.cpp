@@ -2,53 +2,77 @@
 
 #include <array>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 
 namespace model::text_pool {
 namespace {
 
-// Sizes are rounded up to 8 bytes, the alignment of an entry; texts longer
-// than the largest class go to the heap.
-constexpr std::size_t kGrain = 8;
-constexpr std::size_t kLargest = 512;
-constexpr std::size_t kClasses = kLargest / kGrain;
 constexpr std::size_t kBlock = 256 * 1024;
 
-struct FreeText {
-    FreeText* next;
+struct FreeRoom {
+    FreeRoom* next;
 };
 
+// Room carved in order from blocks, and lists of freed room by size class:
+// `Grain` bytes a class, up to `Largest`; larger room is the heap's.
+template <std::size_t Grain, std::size_t Largest>
 struct Pool {
-    std::array<FreeText*, kClasses + 1> free{};
+    static constexpr std::size_t kClasses = Largest / Grain;
+
+    std::array<char*, kClasses + 1> free{};
     char* next = nullptr;
     char* end = nullptr;
     // The blocks stay reachable from here: each starts with a pointer to the
     // one before it.
     void* blocks = nullptr;
 
-    void* carve(std::size_t size) {
+    static constexpr std::size_t size_class(std::size_t bytes) { return (bytes + Grain - 1) / Grain; }
+
+    char* carve(std::size_t size) {
         if (static_cast<std::size_t>(end - next) < size) {
             char* block = static_cast<char*>(::operator new(kBlock));
             *reinterpret_cast<void**>(block) = blocks;
             blocks = block;
-            next = block + kGrain;
+            next = block + sizeof(void*);
             end = block + kBlock;
         }
-        void* result = next;
+        char* result = next;
         next += size;
         return result;
     }
+
+    // A freed room holds the link to the next one of its class. Packed
+    // room has no alignment, so the link is copied, not cast.
+    char* take(std::size_t bytes) {
+        const std::size_t c = size_class(bytes);
+        if (char* room = free[c]) {
+            std::memcpy(&free[c], room, sizeof(char*));
+            return room;
+        }
+        return carve(c * Grain);
+    }
+    void give_back(char* room, std::size_t bytes) noexcept {
+        const std::size_t c = size_class(bytes);
+        std::memcpy(room, &free[c], sizeof(char*));
+        free[c] = room;
+    }
 };
 
-// Never torn down (it is trivially destructible), so a text freed late in
-// the thread's life still finds it.
-thread_local constinit Pool pool;
+// Entries: sizes rounded up to 8 bytes, their alignment.
+using AlignedPool = Pool<8, 512>;
+// Texts: exact sizes, a size byte and a zero around up to 254 bytes.
+using PackedPool = Pool<1, 256>;
 
-constexpr std::size_t size_class(std::size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
+// Never torn down (they are trivially destructible), so that room freed
+// late in the thread's life still finds them.
+thread_local constinit AlignedPool aligned;
+thread_local constinit PackedPool packed;
 
 }  // namespace
 
-// Under the address sanitizer every text is its own heap block, so that the
-// sanitizer still sees each one's bounds and lifetime.
+// Under the address sanitizer all room is a heap block of its own, so that
+// the sanitizer still sees each one's bounds and lifetime.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kPooled = false;
 #else
@@ -56,24 +80,44 @@ constexpr bool kPooled = true;
 #endif
 
 void* allocate(std::size_t bytes) {
-    if (!kPooled || bytes > kLargest) return ::operator new(bytes);
-    const std::size_t c = size_class(bytes == 0 ? 1 : bytes);
-    if (FreeText* text = pool.free[c]) {
-        pool.free[c] = text->next;
-        return text;
-    }
-    return pool.carve(c * kGrain);
+    if (!kPooled || bytes > 512) return ::operator new(bytes);
+    return aligned.take(bytes == 0 ? 1 : bytes);
 }
 
 void release(void* p, std::size_t bytes) noexcept {
-    if (!kPooled || bytes > kLargest) {
+    if (!kPooled || bytes > 512) {
         ::operator delete(p);
         return;
     }
-    const std::size_t c = size_class(bytes == 0 ? 1 : bytes);
-    auto* text = static_cast<FreeText*>(p);
-    text->next = pool.free[c];
-    pool.free[c] = text;
+    aligned.give_back(static_cast<char*>(p), bytes == 0 ? 1 : bytes);
+}
+
+char* allocate_packed(std::size_t bytes) {
+    if (!kPooled || bytes > 256) return static_cast<char*>(::operator new(bytes));
+    return packed.take(bytes);
+}
+
+void release_packed(char* p, std::size_t bytes) noexcept {
+    if (!kPooled || bytes > 256) {
+        ::operator delete(p);
+        return;
+    }
+    packed.give_back(p, bytes);
 }
 
 }  // namespace model::text_pool
+
+char* Text::make_counted(std::string_view text) {
+    if (text.size() > UINT32_MAX - sizeof(Header) - 1) throw std::length_error("a text of more than 4 GB");
+    void* block = ::operator new(sizeof(Header) + text.size() + 1);
+    auto* header = new (block) Header{{1}, static_cast<std::uint32_t>(text.size()), {}, kCounted};
+    char* bytes = reinterpret_cast<char*>(header + 1);
+    std::memcpy(bytes, text.data(), text.size());
+    bytes[text.size()] = '\0';
+    return bytes;
+}
+
+void Text::release_counted(Header* header) noexcept {
+    header->~Header();
+    ::operator delete(header);
+}

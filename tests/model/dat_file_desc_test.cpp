@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <utility>
+
 namespace {
 
 using testing_support::kSeparator;
@@ -62,6 +66,39 @@ TEST_F(InDirectory, EmptyPathGivesTheIdentifiersFullPath) {
     EXPECT_EQ(e.FileDir, "");
     EXPECT_EQ(e.FileName, UpperCase(base_ + kSeparator + cp1251("гх")));
     EXPECT_EQ(FullPath(e), e.FileName);
+}
+
+TEST_F(InDirectory, RowsInOneDirectoryShareItsTextTillOneChangesIt) {
+    // Rows of many directories, in turns, as a table holds them.
+    TDatFileDescList list;
+    for (int i = 0; i < 3000; ++i)
+        SetPaths(list.Add(), "ID" + std::to_string(i),
+                 "C:\\DATA\\PART" + std::to_string(i % 300) + "\\F" + std::to_string(i) + ".DAT", "");
+    std::set<const char*> bytes;
+    for (int i = 0; i < list.Count(); ++i) {
+        const std::string dir = "C:\\DATA\\PART" + std::to_string(i % 300) + "\\";
+        ASSERT_EQ(list.Item(i).FileDir, dir) << i;
+        bytes.insert(std::as_const(list.Item(i)).FileDir.data());
+    }
+    EXPECT_EQ(bytes.size(), 2u * 300u) << "each directory is kept once, beside the copy of the row that named it first";
+
+    SetFileDir(list.Item(300), "c:\\other\\");
+    EXPECT_EQ(list.Item(300).FileDir, "C:\\OTHER\\");
+    EXPECT_EQ(list.Item(600).FileDir, "C:\\DATA\\PART0\\");
+    SetPaths(list.Item(900), "ID900", "D:\\ELSEWHERE\\F.DAT", "");
+    EXPECT_EQ(list.Item(900).FileDir, "D:\\ELSEWHERE\\");
+    EXPECT_EQ(list.Item(1200).FileDir, "C:\\DATA\\PART0\\");
+    list.Items.erase(list.Items.begin() + 1500, list.Items.end());
+    SetPaths(list.Add(), "ID1", "C:\\DATA\\PART1\\F1.DAT", "");
+    EXPECT_EQ(list.Item(1500).FileDir, "C:\\DATA\\PART1\\");
+    EXPECT_EQ(list.Item(301).FileDir, "C:\\DATA\\PART1\\");
+
+    // More directories than are kept: each row still has its own.
+    TDatFileDescList many;
+    for (int i = 0; i < 6000; ++i)
+        SetPaths(many.Add(), "ID", "C:\\D" + std::to_string(i % 3000) + "\\F.DAT", "");
+    for (int i = 0; i < many.Count(); ++i)
+        ASSERT_EQ(many.Item(i).FileDir, "C:\\D" + std::to_string(i % 3000) + "\\") << i;
 }
 
 TEST(Setters, OnlyADifferentTextChangesTheField) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -54,6 +55,45 @@ TEST(TextPool, ATextBecomesAnyPartOfItself) {
             EXPECT_EQ(head.data()[head.size()], '\0');
         }
     }
+}
+
+TEST(TextPool, SharedBytesChangeOnlyThroughACopyOfTheirOwn) {
+    // Short and long texts (a long one is counted whoever made it).
+    for (const std::size_t size : {std::size_t{1}, std::size_t{40}, std::size_t{254}, std::size_t{255}, std::size_t{700}}) {
+        const std::string bytes = pattern(size, size);
+        Text kept = Text::Shared(bytes);
+        Text copy = kept;
+        EXPECT_EQ(std::as_const(copy).data(), std::as_const(kept).data()) << size << ": a copy of a shared text shares its bytes";
+        Text assigned;
+        assigned = copy;
+        EXPECT_EQ(std::as_const(assigned).data(), std::as_const(kept).data()) << size;
+
+        // Bytes changed in place, or given anew at the same size, leave the
+        // others as they were.
+        copy.data()[0] = '#';
+        assigned = pattern(size + 1, size);
+        EXPECT_EQ(kept, bytes) << size;
+        EXPECT_EQ(copy, "#" + bytes.substr(1)) << size;
+        EXPECT_EQ(assigned, pattern(size + 1, size)) << size;
+
+        // The last holder of the bytes changes them in place; the others'
+        // going does not take them away.
+        Text last = kept;
+        kept = Text();
+        const char* before = std::as_const(last).data();
+        last.data()[0] = '%';
+        EXPECT_EQ(std::as_const(last).data(), before) << size;
+        last = std::string_view(last).substr(size / 2);  // a part of itself, while shared or not
+        EXPECT_EQ(last, ("%" + bytes.substr(1)).substr(size / 2)) << size;
+        EXPECT_EQ(std::as_const(last).data()[last.size()], '\0') << size;
+    }
+    // A text that only moves is never copied.
+    Text moved = Text::Shared("C:\\DATA\\");
+    const char* bytes = std::as_const(moved).data();
+    Text taken = std::move(moved);
+    EXPECT_EQ(std::as_const(taken).data(), bytes);
+    EXPECT_TRUE(moved.empty());  // NOLINT(bugprone-use-after-move): a moved-from text is empty
+    EXPECT_TRUE(Text::Shared("").empty());
 }
 
 TEST(TextPool, ARunReadAgainTakesBackTheRoomOfTheOneBefore) {
