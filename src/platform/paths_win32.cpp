@@ -3,6 +3,8 @@
 
 #include "platform/win32.h"
 
+#include <algorithm>
+
 namespace platform::win32 {
 namespace {
 
@@ -28,54 +30,73 @@ bool is_ascii(std::wstring_view text) {
 
 }  // namespace
 
-std::wstring widen(std::string_view text) {
-    if (text.empty()) return {};
-    if (is_ascii(text)) return std::wstring(text.begin(), text.end());
+void widen(std::string_view text, std::wstring& out) {
+    out.clear();
+    if (text.empty()) return;
+    if (is_ascii(text)) {
+        out.assign(text.begin(), text.end());
+        return;
+    }
     const UINT code_page = file_code_page();
     const int length = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    if (length <= 0) return;
+    out.resize(static_cast<std::size_t>(length));
+    MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+}
+
+std::wstring widen(std::string_view text) {
+    std::wstring wide;
+    widen(text, wide);
     return wide;
 }
 
-std::string narrow(std::wstring_view text) {
-    if (text.empty()) return {};
+void narrow(std::wstring_view text, std::string& out) {
+    out.clear();
+    if (text.empty()) return;
     if (is_ascii(text)) {
-        std::string result(text.size(), '\0');
-        for (std::size_t i = 0; i < text.size(); ++i) result[i] = static_cast<char>(text[i]);
-        return result;
+        out.resize(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i]);
+        return;
     }
     const UINT code_page = file_code_page();
     const int length =
         WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return {};
-    std::string result(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr,
+    if (length <= 0) return;
+    out.resize(static_cast<std::size_t>(length));
+    WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
                         nullptr);
+}
+
+std::string narrow(std::wstring_view text) {
+    std::string result;
+    narrow(text, result);
     return result;
 }
 
-std::wstring full_wide_path(const std::wstring& path) {
-    if (path.empty()) return {};
-    {
-        // Most full paths fit a buffer on the stack.
-        wchar_t first[MAX_PATH];
-        const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, first, nullptr);
-        if (length == 0) return {};
-        if (length < MAX_PATH) return std::wstring(first, length);
-    }
-    std::wstring buffer(MAX_PATH, L'\0');
+void full_wide_path(const std::wstring& path, std::wstring& out) {
+    out.clear();
+    if (path.empty()) return;
+    // The room of the last call, at least MAX_PATH, fits most full paths.
+    out.resize(std::max<std::size_t>(out.capacity(), MAX_PATH));
     for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-        if (length == 0) return {};
-        // Too small: the length is the size needed, terminator included.
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
+        if (length == 0) {
+            out.clear();
+            return;
         }
-        buffer.resize(length);
+        // Too small: the length is the size needed, terminator included.
+        if (length < out.size()) {
+            out.resize(length);
+            return;
+        }
+        out.resize(length);
     }
+}
+
+std::wstring full_wide_path(const std::wstring& path) {
+    std::wstring full;
+    full_wide_path(path, full);
+    return full;
 }
 
 std::wstring wide_path(std::string_view path) {

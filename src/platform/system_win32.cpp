@@ -95,7 +95,19 @@ std::string full_path(std::string_view path) {
     return win32::narrow(win32::full_wide_path(win32::widen(path)));
 }
 
-void full_path(std::string_view path, std::string& out) { out = full_path(path); }
+void full_path(std::string_view path, std::string& out) {
+    // Every row of a table passes through here: its texts are made in room
+    // kept from the row before.
+    static thread_local std::wstring wide;
+    static thread_local std::wstring full;
+    if (path.empty()) {
+        out.clear();
+        return;
+    }
+    win32::widen(path, wide);
+    win32::full_wide_path(wide, full);
+    win32::narrow(full, out);
+}
 
 bool path_too_long(std::string_view full_path) {
     return win32::widen(full_path).size() > kMaxFullPath || name_too_long(full_path);

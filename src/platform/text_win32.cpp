@@ -133,15 +133,68 @@ std::string lower_case(std::string_view text) {
 
 unsigned char upper_case_byte(unsigned char c) { return lead_bytes()[c] ? c : upper_bytes()[c]; }
 
+namespace {
+
+// Whether the two texts, of one size, upper-case to the same bytes, each
+// upper-cased as upper_in_place does it (its double-byte characters left as
+// they are), without making either.
+bool same_upper_cased(std::string_view a, std::string_view b) {
+    const UpperBytes& upper = upper_bytes();
+    const LeadBytes& lead = lead_bytes();
+    bool a_trail = false;
+    bool b_trail = false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        const bool a_lead = !a_trail && lead[ca];
+        const bool b_lead = !b_trail && lead[cb];
+        const unsigned char ua = a_trail || a_lead ? ca : upper[ca];
+        const unsigned char ub = b_trail || b_lead ? cb : upper[cb];
+        if (ua != ub) return false;
+        a_trail = a_lead;
+        b_trail = b_lead;
+    }
+    return true;
+}
+
+// The locale's answers for the pairs asked last. A conversion compares the
+// same few directory names, spelt in two cases, for every row, and each
+// call of the locale's comparison makes sort keys of both texts.
+class LocaleAnswers {
+public:
+    bool equal(std::string_view a, std::string_view b) {
+        for (const Answer& answer : answers_)
+            if (answer.a == a && answer.b == b) return answer.equal;
+        Answer& answer = answers_[next_];
+        next_ = (next_ + 1) % answers_.size();
+        answer.a.assign(a);
+        answer.b.assign(b);
+        answer.equal = CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, data_of(a), static_cast<int>(a.size()),
+                                      data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL;
+        return answer.equal;
+    }
+
+private:
+    struct Answer {
+        std::string a;
+        std::string b;
+        bool equal = false;
+    };
+    std::array<Answer, 8> answers_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
     // The locale's comparison also ignores characters such as the soft
     // hyphen, so it finds "A\xADB" equal to "AB": two different directory
     // names. Texts count as equal only when their upper-cased bytes agree too,
     // which is looked at first: it decides most comparisons without a call.
-    if (a.size() != b.size() || upper_case(a) != upper_case(b)) return false;
+    if (a.size() != b.size() || !same_upper_cased(a, b)) return false;
     if (a == b) return true;
-    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, data_of(a), static_cast<int>(a.size()),
-                          data_of(b), static_cast<int>(b.size())) == CSTR_EQUAL;
+    static thread_local LocaleAnswers answers;
+    return answers.equal(a, b);
 }
 
 bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }

@@ -79,6 +79,10 @@ inline ErrorKind error_kind(DWORD code) {
 // API convert their texts. (paths_win32.cpp)
 std::wstring widen(std::string_view text);
 std::string narrow(std::wstring_view text);
+// The same into the caller's room, which a caller going through many texts
+// keeps from one to the next.
+void widen(std::string_view text, std::wstring& out);
+void narrow(std::wstring_view text, std::string& out);
 
 // A path for the W file functions. The A functions, and the W functions
 // given a plain path, stop at MAX_PATH characters, which the program's own
@@ -92,6 +96,7 @@ std::wstring wide_path(std::string_view path);
 
 // GetFullPathNameW over a UTF-16 path, at any length; empty on failure.
 std::wstring full_wide_path(const std::wstring& path);
+void full_wide_path(const std::wstring& path, std::wstring& out);
 
 // Owns one handle and releases it with Close when it goes away.
 template <typename Traits>

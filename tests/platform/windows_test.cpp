@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -45,6 +47,17 @@ TEST(EqualIgnoringCase, IgnoresNothingButCase) {
         EXPECT_TRUE(platform::equal_ignoring_case(text, platform::upper_case(text))) << "byte " << b;
         EXPECT_TRUE(platform::equal_ignoring_case(platform::lower_case(text), text)) << "byte " << b;
     }
+    // The same questions again, in turns, as a conversion asks them row
+    // after row: the answers stay what they were.
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"tmp", "TMP"}, {"A\xAD" "b", "AB"}, {cp1251("данные"), cp1251("ДАННЫЕ")}, {"w1", "W2"},
+        {"Data", "dATA"}, {"A\xAD" "B", "a\xAD" "b"}, {"x", "X"}, {"Path1", "pATH1"}, {"z", "Z"}, {"DATA-1", "data1"}};
+    std::vector<bool> first;
+    for (const auto& [a, b] : pairs) first.push_back(platform::equal_ignoring_case(a, b));
+    EXPECT_EQ(first, (std::vector<bool>{true, false, true, false, true, true, true, true, true, false}));
+    for (int round = 0; round < 3; ++round)
+        for (std::size_t i = 0; i < pairs.size(); ++i)
+            EXPECT_EQ(platform::equal_ignoring_case(pairs[i].first, pairs[i].second), first[i]) << i;
 }
 
 TEST(FileExists, WildcardsNameNoFile) {
