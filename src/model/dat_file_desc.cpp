@@ -71,6 +71,16 @@ private:
     std::size_t count_ = 0;
 };
 
+// The entry's directory: the kept text where the directory was seen before.
+void set_directory(TDatFileDesc& entry, std::string_view directory) {
+    static thread_local DirectoryTexts directories;
+    const Text* seen = directory.empty() ? nullptr : directories.seen(directory);
+    if (seen != nullptr)
+        entry.FileDir = *seen;
+    else
+        entry.FileDir = directory;
+}
+
 // The bounds of `text` without leading and trailing characters of code 32
 // or less.
 std::pair<std::size_t, std::size_t> trimmed_bounds(std::string_view text) {
@@ -106,19 +116,6 @@ std::string FullPath(const TDatFileDesc& entry) {
     path.append(entry.FileDir).append(entry.FileName);
     return path;
 }
-
-namespace {
-
-void set_directory(TDatFileDesc& entry, std::string_view directory) {
-    static thread_local DirectoryTexts directories;
-    const Text* seen = directory.empty() ? nullptr : directories.seen(directory);
-    if (seen != nullptr)
-        entry.FileDir = *seen;
-    else
-        entry.FileDir = directory;
-}
-
-}  // namespace
 
 void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath, std::string_view name) {
     // Every row of a table passes through here: the expanded path is made

@@ -18,6 +18,7 @@ struct FreeRoom {
 // `Grain` bytes a class, up to `Largest`; larger room is the heap's.
 template <std::size_t Grain, std::size_t Largest>
 struct Pool {
+    static constexpr std::size_t kLargest = Largest;
     static constexpr std::size_t kClasses = Largest / Grain;
 
     std::array<char*, kClasses + 1> free{};
@@ -69,8 +70,6 @@ using PackedPool = Pool<1, 256>;
 thread_local constinit AlignedPool aligned;
 thread_local constinit PackedPool packed;
 
-}  // namespace
-
 // Under the address sanitizer all room is a heap block of its own, so that
 // the sanitizer still sees each one's bounds and lifetime.
 #if defined(__SANITIZE_ADDRESS__)
@@ -79,31 +78,30 @@ constexpr bool kPooled = false;
 constexpr bool kPooled = true;
 #endif
 
-void* allocate(std::size_t bytes) {
-    if (!kPooled || bytes > 512) return ::operator new(bytes);
-    return aligned.take(bytes == 0 ? 1 : bytes);
+template <class P>
+char* take_from(P& pool, std::size_t bytes) {
+    if (!kPooled || bytes > P::kLargest) return static_cast<char*>(::operator new(bytes));
+    return pool.take(bytes);
 }
 
-void release(void* p, std::size_t bytes) noexcept {
-    if (!kPooled || bytes > 512) {
-        ::operator delete(p);
+template <class P>
+void give_to(P& pool, char* room, std::size_t bytes) noexcept {
+    if (!kPooled || bytes > P::kLargest) {
+        ::operator delete(room);
         return;
     }
-    aligned.give_back(static_cast<char*>(p), bytes == 0 ? 1 : bytes);
+    pool.give_back(room, bytes);
 }
 
-char* allocate_packed(std::size_t bytes) {
-    if (!kPooled || bytes > 256) return static_cast<char*>(::operator new(bytes));
-    return packed.take(bytes);
-}
+}  // namespace
 
-void release_packed(char* p, std::size_t bytes) noexcept {
-    if (!kPooled || bytes > 256) {
-        ::operator delete(p);
-        return;
-    }
-    packed.give_back(p, bytes);
-}
+void* allocate(std::size_t bytes) { return take_from(aligned, bytes == 0 ? 1 : bytes); }
+
+void release(void* p, std::size_t bytes) noexcept { give_to(aligned, static_cast<char*>(p), bytes == 0 ? 1 : bytes); }
+
+char* allocate_packed(std::size_t bytes) { return take_from(packed, bytes); }
+
+void release_packed(char* p, std::size_t bytes) noexcept { give_to(packed, p, bytes); }
 
 }  // namespace model::text_pool
 

@@ -90,14 +90,15 @@ void set_program_path(std::string_view) {
 }
 
 std::string full_path(std::string_view path) {
-    if (path.empty()) return {};
-    // Never cut: a cut path would name another file.
-    return win32::narrow(win32::full_wide_path(win32::widen(path)));
+    std::string out;
+    full_path(path, out);
+    return out;
 }
 
 void full_path(std::string_view path, std::string& out) {
-    // Every row of a table passes through here: its texts are made in room
-    // kept from the row before.
+    // Never cut: a cut path would name another file. Every row of a table
+    // passes through here: its texts are made in room kept from the row
+    // before.
     static thread_local std::wstring wide;
     static thread_local std::wstring full;
     if (path.empty()) {

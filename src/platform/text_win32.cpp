@@ -135,26 +135,16 @@ unsigned char upper_case_byte(unsigned char c) { return lead_bytes()[c] ? c : up
 
 namespace {
 
-// Whether the two texts, of one size, upper-case to the same bytes, each
-// upper-cased as upper_in_place does it (its double-byte characters left as
-// they are), without making either.
+// Whether the two texts upper-case to the same bytes, made in room kept
+// from one call to the next.
 bool same_upper_cased(std::string_view a, std::string_view b) {
-    const UpperBytes& upper = upper_bytes();
-    const LeadBytes& lead = lead_bytes();
-    bool a_trail = false;
-    bool b_trail = false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        const bool a_lead = !a_trail && lead[ca];
-        const bool b_lead = !b_trail && lead[cb];
-        const unsigned char ua = a_trail || a_lead ? ca : upper[ca];
-        const unsigned char ub = b_trail || b_lead ? cb : upper[cb];
-        if (ua != ub) return false;
-        a_trail = a_lead;
-        b_trail = b_lead;
-    }
-    return true;
+    static thread_local std::string upper_a;
+    static thread_local std::string upper_b;
+    upper_a.assign(a);
+    upper_in_place(upper_a.data(), upper_a.size());
+    upper_b.assign(b);
+    upper_in_place(upper_b.data(), upper_b.size());
+    return upper_a == upper_b;
 }
 
 // The locale's answers for the pairs asked last. A conversion compares the
