@@ -7,6 +7,7 @@
 // per byte and no call.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,17 +23,45 @@ struct Folding {
     bool ascii_plain = false;
 };
 
-// The table of the process's ANSI code page (made on first use).
+namespace detail {
+
+// The ASCII half of `upper` and the lead bytes, made on first use.
 Folding make_folding();
-inline const Folding& folding() {
-    static const Folding table = make_folding();
+inline Folding& folding_table() {
+    static Folding table = make_folding();
     return table;
+}
+
+// Set once the half of `upper` beyond ASCII is filled.
+inline std::atomic<bool> beyond_ascii_filled{false};
+void fill_beyond_ascii();
+
+}  // namespace detail
+
+inline bool has_byte_beyond_ascii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    return false;
+}
+
+// The table of the process's ANSI code page, for the bytes of the given
+// names. The half beyond ASCII is filled when a name first holds such a
+// byte: on Windows, upper-casing those bytes loads user32.dll, which a run
+// over ASCII names and paths then never needs.
+inline const Folding& folding_for(std::string_view name) {
+    if (!detail::beyond_ascii_filled.load(std::memory_order_acquire) && has_byte_beyond_ascii(name))
+        detail::fill_beyond_ascii();
+    return detail::folding_table();
+}
+inline const Folding& folding_for(std::string_view a, std::string_view b) {
+    folding_for(a);
+    return folding_for(b);
 }
 
 // Calls `out` with each byte of the upper-cased name (not trimmed).
 template <class Out>
 void for_each_folded(std::string_view name, Out out) {
-    const Folding& f = folding();
+    const Folding& f = folding_for(name);
     if (!f.any_lead) {
         for (const char c : name) out(f.upper[static_cast<unsigned char>(c)]);
         return;
@@ -64,7 +93,7 @@ inline std::uint32_t folded_hash(std::string_view name) {
 // True when the two names are equal once upper-cased (neither is trimmed).
 inline bool equal_folded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
-    const Folding& f = folding();
+    const Folding& f = folding_for(a, b);
     if (!f.any_lead) {
         for (std::size_t i = 0; i < a.size(); ++i) {
             if (f.upper[static_cast<unsigned char>(a[i])] != f.upper[static_cast<unsigned char>(b[i])])

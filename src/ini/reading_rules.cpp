@@ -12,7 +12,7 @@ std::string profile_name_as_matched(std::string_view name) { return fold(name); 
 bool profile_name_is_matched_form(std::string_view name) {
     // Trimming would change it: a blank at either end.
     if (!name.empty() && (is_blank(name.front()) || is_blank(name.back()))) return false;
-    const Folding& f = folding();
+    const Folding& f = folding_for(name);
     if (!f.any_lead) {
         // Identifiers are mostly ASCII: eight such bytes are checked at once.
         std::size_t i = 0;

@@ -5,6 +5,8 @@
 #include "platform/system.h"
 #include "platform/path_parts.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <utility>
@@ -48,7 +50,160 @@ std::string module_file_name() {
     }
 }
 
+bool is_slash(char c) { return c == '\\' || c == '/'; }
+
+// True for a last element that GetFullPathNameW appends to the full path of
+// its directory as it stands (none, for a directory itself): ASCII (the same in every code page), none of
+// the characters a file name cannot hold, no dot or blank at its end (those
+// are dropped) or blank at its start, and not the name of a device ("CON",
+// "NUL", "COM1", "LPT1.TXT" and the like, which give "\\.\CON"): no name
+// that begins as one of those does, whatever follows.
+bool is_plain_name(std::string_view name) {
+    if (name.empty()) return true;  // the directory's own full path
+    if (name.front() == ' ' || name.back() == ' ' || name.back() == '.') return false;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) return false;
+        switch (c) {
+            case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+                return false;
+            default:
+                break;
+        }
+    }
+    if (name.size() < 3) return true;
+    char start[3];
+    for (std::size_t i = 0; i < 3; ++i) start[i] = static_cast<char>(upper_case_byte(static_cast<unsigned char>(name[i])));
+    const std::string_view first(start, 3);
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "COM", "LPT"})
+        if (first == device) return false;
+    return true;
+}
+
+// True for a directory, ending in "\" or "/", whose full path does not
+// depend on what follows it: on a drive ("C:\...") or below the current
+// directory, and no element that GetFullPathNameW would change but "." and
+// "..". Names of servers and devices ("\\server\share\", "\\?\") and
+// paths on another drive's current directory ("D:DATA\") are left to it.
+bool is_plain_directory(std::string_view directory) {
+    if (directory.empty() || !is_slash(directory.back())) return false;
+    std::size_t start = 0;
+    if (directory.size() >= 3 && directory[1] == ':' && is_slash(directory[2])) {
+        const auto letter = static_cast<unsigned char>(directory[0] | 0x20);
+        if (letter < 'a' || letter > 'z') return false;
+        start = 3;
+    } else if (directory.size() >= 2 && is_slash(directory[0]) && is_slash(directory[1])) {
+        return false;
+    }
+    std::size_t element = start;
+    for (std::size_t i = start; i < directory.size(); ++i) {
+        const char c = directory[i];
+        if (c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+        if (!is_slash(c)) continue;
+        const std::string_view name = directory.substr(element, i - element);
+        if (!name.empty() && (name.back() == '.' || name.back() == ' ') && name != "." && name != "..") return false;
+        element = i + 1;
+    }
+    return true;
+}
+
+// Full paths of the path texts of a thread. The full path of a plain name
+// in a plain directory (above) is the directory's full path and the name,
+// so it is made from the directories asked last, without a call. A relative
+// directory's full path holds as long as the current directory is the one
+// it was made in: any change of it, whoever makes it, forgets them all.
+class FullPaths {
+public:
+    void expand(std::string_view path, std::string& out) {
+        win32::widen(path, wide_);
+        win32::full_wide_path(wide_, full_);
+        win32::narrow(full_, out);
+    }
+
+    bool of_known_directory(std::string_view path, std::string& out) {
+        // A byte after a lead byte may have the value of "\\".
+        if (code_page_has_lead_bytes() || path.size() >= MAX_PATH) return false;
+        std::size_t name_start = path.size();
+        while (name_start > 0 && !is_slash(path[name_start - 1])) --name_start;
+        const std::string_view directory = path.substr(0, name_start);
+        const std::string_view name = path.substr(name_start);
+        // A name alone is a name in the current directory, ".\\".
+        if (!is_plain_name(name) || !(directory.empty() || is_plain_directory(directory))) return false;
+        if (!(directory.size() >= 2 && directory[1] == ':') && !same_current_directory()) return false;
+        const Known* known = find(directory);
+        if (known == nullptr) known = add(directory);
+        if (known == nullptr) return false;
+        out.assign(known->full).append(name);
+        return true;
+    }
+
+private:
+    struct Known {
+        std::string directory;
+        std::string full;
+    };
+
+    // False when the current directory cannot be had. Everything is
+    // forgotten when it changed.
+    bool same_current_directory() {
+        for (;;) {
+            const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(current_.size()), current_.data());
+            if (length == 0) {
+                forget();
+                made_in_.clear();
+                return false;
+            }
+            // Too small: the length is the room needed, terminator included.
+            if (length >= current_.size()) {
+                current_.resize(length);
+                continue;
+            }
+            const std::wstring_view now(current_.data(), length);
+            if (now == made_in_) return true;
+            forget();
+            made_in_.assign(now);
+            return true;
+        }
+    }
+
+    void forget() {
+        for (Known& known : known_) known.directory.clear();
+    }
+
+    const Known* find(std::string_view directory) const {
+        for (const Known& known : known_)
+            if (!known.directory.empty() && known.directory == directory) return &known;
+        return nullptr;
+    }
+
+    const Known* add(std::string_view directory) {
+        std::string full;
+        expand(directory.empty() ? std::string_view(".\\") : directory, full);
+        if (full.empty() || full.back() != '\\') return nullptr;
+        Known& known = known_[next_];
+        next_ = (next_ + 1) % known_.size();
+        known.directory.assign(directory);
+        known.full = std::move(full);
+        return &known;
+    }
+
+    std::wstring wide_;
+    std::wstring full_;
+    std::wstring current_;
+    std::wstring made_in_;
+    std::array<Known, 8> known_;
+    std::size_t next_ = 0;
+};
+
 }  // namespace
+
+namespace win32 {
+
+FARPROC user32_function(const char* name) {
+    static const HMODULE library = LoadLibraryW(L"user32.dll");
+    return library == nullptr ? nullptr : GetProcAddress(library, name);
+}
+
+}  // namespace win32
 
 void write_console_line(std::string_view ansi) { write_line(stdout, ansi); }
 
@@ -63,7 +218,9 @@ void show_error_box(std::string_view text, std::string_view caption) {
     const std::string caption_z(caption);
     // Without an interactive desktop no box appears and the call fails at
     // once; the message then goes to standard error so it is not lost.
-    const int answer = MessageBoxA(nullptr, text_z.c_str(), caption_z.c_str(), MB_OK | MB_ICONERROR);
+    const auto message_box = win32::user32_or_null<decltype(&MessageBoxA)>("MessageBoxA");
+    const int answer =
+        message_box == nullptr ? 0 : message_box(nullptr, text_z.c_str(), caption_z.c_str(), MB_OK | MB_ICONERROR);
     if (answer <= 0) write_error_line(caption_z + ": " + text_z);
 }
 
@@ -75,7 +232,10 @@ std::string application_title() {
     std::string path = module_file_name();
     // The module name comes in the code page of the file functions; only
     // when a caller switched them to OEM does it need converting to ANSI.
-    if (!path.empty() && !AreFileApisANSI()) OemToCharBuffA(path.data(), path.data(), static_cast<DWORD>(path.size()));
+    if (!path.empty() && !AreFileApisANSI()) {
+        static const auto oem_to_ansi = win32::user32<decltype(&OemToCharBuffA)>("OemToCharBuffA");
+        oem_to_ansi(path.data(), path.data(), static_cast<DWORD>(path.size()));
+    }
     std::string title = file_name_part(path);
     if (const auto dot = title.find('.'); dot != std::string::npos) title.resize(dot);
     if (!title.empty()) {
@@ -98,16 +258,15 @@ std::string full_path(std::string_view path) {
 void full_path(std::string_view path, std::string& out) {
     // Never cut: a cut path would name another file. Every row of a table
     // passes through here: its texts are made in room kept from the row
-    // before.
-    static thread_local std::wstring wide;
-    static thread_local std::wstring full;
+    // before, and most rows' paths are a file name in a directory whose
+    // full path is known already.
+    static thread_local FullPaths paths;
     if (path.empty()) {
         out.clear();
         return;
     }
-    win32::widen(path, wide);
-    win32::full_wide_path(wide, full);
-    win32::narrow(full, out);
+    if (paths.of_known_directory(path, out)) return;
+    paths.expand(path, out);
 }
 
 bool path_too_long(std::string_view full_path) {

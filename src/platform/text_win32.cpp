@@ -16,17 +16,26 @@ namespace {
 class LeadBytes {
 public:
     LeadBytes() {
-        if (GetSystemMetrics(SM_DBCSENABLED) == 0) return;
         CPINFO info{};
         if (!GetCPInfo(CP_ACP, &info)) return;
         // Up to six pairs (first, last); a pair of zeros ends the list early
         // and a pair whose last value is below its first adds nothing.
+        std::array<bool, 256> lead{};
+        bool any = false;
         for (int pair = 0; pair + 1 < MAX_LEADBYTES; pair += 2) {
             const unsigned first = info.LeadByte[pair];
             const unsigned last = info.LeadByte[pair + 1];
             if (first == 0 && last == 0) break;
-            for (unsigned c = first; c <= last; ++c) lead_[c] = any_ = true;
+            for (unsigned c = first; c <= last; ++c) lead[c] = any = true;
         }
+        // The set stays empty unless the system reports double-byte support
+        // too. That is asked only when there are ranges to take: a
+        // single-byte code page has none, and the question loads user32.dll.
+        if (!any) return;
+        static const auto system_metrics = win32::user32<decltype(&GetSystemMetrics)>("GetSystemMetrics");
+        if (system_metrics(SM_DBCSENABLED) == 0) return;
+        lead_ = lead;
+        any_ = true;
     }
     bool operator[](unsigned char c) const { return lead_[c]; }
     bool any() const { return any_; }
@@ -48,12 +57,14 @@ const LeadBytes& lead_bytes() {
 // byte). A single-byte character is upper-cased alone, whatever stands
 // around it, so a text is upper-cased byte by byte through this table
 // instead of a call (and its conversions to UTF-16 and back) per text.
+// Made on the first text with a byte beyond ASCII (see upper_ascii).
 class UpperBytes {
 public:
     UpperBytes() {
+        static const auto upper = win32::user32<decltype(&CharUpperBuffA)>("CharUpperBuffA");
         for (unsigned c = 0; c < 256; ++c) {
             char byte = static_cast<char>(c);
-            if (c != 0 && !lead_bytes()[static_cast<unsigned char>(c)]) CharUpperBuffA(&byte, 1);
+            if (c != 0 && !lead_bytes()[static_cast<unsigned char>(c)]) upper(&byte, 1);
             upper_[c] = static_cast<unsigned char>(byte);
         }
     }
@@ -68,10 +79,23 @@ const UpperBytes& upper_bytes() {
     return table;
 }
 
+// What CharUpperBuffA makes of a byte below 0x80: every ANSI code page has
+// ASCII there (lead bytes start above it), and the system upper-cases
+// a to z alone among those characters, whatever the locale. This spares a
+// text of ASCII, as most paths are, the table above and the run the
+// loading of user32.dll.
+constexpr unsigned char upper_ascii(unsigned char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
 // Upper-cases the text in place, leaving double-byte characters as they are.
 void upper_in_place(char* text, std::size_t size) {
+    std::size_t ascii = 0;
+    for (; ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80; ++ascii)
+        text[ascii] = static_cast<char>(upper_ascii(static_cast<unsigned char>(text[ascii])));
+    if (ascii == size) return;
     const UpperBytes& upper = upper_bytes();
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::size_t i = ascii; i < size; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (lead_bytes()[c]) {
             ++i;  // the trail byte belongs to the character
@@ -127,11 +151,15 @@ void upper_case_in_place(char* text, std::size_t size) { upper_in_place(text, si
 
 std::string lower_case(std::string_view text) {
     std::string result(text);
-    map_single_byte_runs(result, CharLowerBuffA);
+    static const auto lower = win32::user32<decltype(&CharLowerBuffA)>("CharLowerBuffA");
+    map_single_byte_runs(result, lower);
     return result;
 }
 
-unsigned char upper_case_byte(unsigned char c) { return lead_bytes()[c] ? c : upper_bytes()[c]; }
+unsigned char upper_case_byte(unsigned char c) {
+    if (c < 0x80) return upper_ascii(c);
+    return lead_bytes()[c] ? c : upper_bytes()[c];
+}
 
 namespace {
 
@@ -280,7 +308,11 @@ bool append_ansi_form(char32_t code_point, std::string& out) {
 
 std::string to_console(std::string_view ansi) {
     std::string result(ansi);
-    if (!result.empty()) CharToOemBuffA(result.data(), result.data(), static_cast<DWORD>(result.size()));
+    // ASCII is the same in the ANSI and the OEM code pages.
+    if (std::all_of(result.begin(), result.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return result;
+    static const auto ansi_to_oem = win32::user32<decltype(&CharToOemBuffA)>("CharToOemBuffA");
+    ansi_to_oem(result.data(), result.data(), static_cast<DWORD>(result.size()));
     return result;
 }
 

@@ -98,6 +98,30 @@ std::wstring wide_path(std::string_view path);
 std::wstring full_wide_path(const std::wstring& path);
 void full_wide_path(const std::wstring& path, std::wstring& out);
 
+// A function of user32.dll, or null when it cannot be had. The library is
+// loaded on the first call, not when the process starts: loading it brings
+// up the window system's side of the process, which under Wine costs more
+// than converting a small table. A run whose texts are all ASCII never needs
+// it. (system_win32.cpp)
+FARPROC user32_function(const char* name);
+
+// The same, typed as the function's declaration in <windows.h>
+// (decltype(&CharUpperBuffA), say).
+template <typename Function>
+Function user32_or_null(const char* name) {
+    // Through a pointer to a function without parameters, the cast the
+    // compiler accepts between unrelated function types.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(user32_function(name)));
+}
+
+// The same; throws when the function cannot be had.
+template <typename Function>
+Function user32(const char* name) {
+    const Function function = user32_or_null<Function>(name);
+    if (function == nullptr) throw Exception(std::string("user32.dll has no function ") + name);
+    return function;
+}
+
 // Owns one handle and releases it with Close when it goes away.
 template <typename Traits>
 class UniqueHandle {

@@ -117,6 +117,55 @@ TEST(FullPathWin32, ResolvesAgainstTheCurrentDirectory) {
     EXPECT_EQ(platform::full_path(cp1251("Путь\\Файл.dat")), base + cp1251("\\Путь\\Файл.dat"));
 }
 
+// What the system makes of the path: GetFullPathNameW between the ANSI
+// code page and UTF-16.
+std::string system_full_path(const std::string& path) {
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), static_cast<int>(wide.size()))));
+    std::wstring full(32768, L'\0');
+    full.resize(GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+    std::string out(full.size() * 2, '\0');
+    out.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, full.data(), static_cast<int>(full.size()), out.data(),
+                                                            static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
+TEST(FullPathWin32, RowsInAKnownDirectoryGetWhatTheSystemGives) {
+    // Most paths are made from a directory asked about before; names that
+    // the system changes or takes for a device, and directories whose full
+    // path depends on more than themselves, must still come out as it makes
+    // them, asked once or again, before and after the current directory
+    // changes behind the program's back.
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    const std::string base = ansi(testing_support::utf8(dir.path()));
+    const std::vector<std::string> paths = {
+        "DATA\\A.DAT", "DATA\\B.DAT", "data/c.dat", "DATA\\\\D.DAT", ".\\E.DAT", "..\\F.DAT", "..\\..\\..\\G.DAT",
+        "DATA\\..\\H.DAT", "\\I.DAT", "J.DAT", "DATA\\K", "DATA\\", "C:\\X\\", "\\", "..\\", "C:\\", "C:\\X\\L.DAT", "c:/x/M.DAT", "C:\\X\\..\\N.DAT",
+        "DATA\\CON", "DATA\\con.txt", "DATA\\LPT1", "DATA\\Com1.dat", "DATA\\NUL.", "DATA\\AUX .DAT",
+        "DATA\\CONFIG.SYS", "DATA\\x.dat.", "DATA\\x.dat ", "DATA\\x.dat. .", "DATA\\ x.dat", "DATA\\.",
+        "DATA\\..", "DATA\\...", "DATA.\\x.dat", "DATA \\x.dat", "...\\x.dat", "DATA\\.\\x.dat", "C:DATA\\x.dat",
+        "\\\\server\\share\\x.dat", "\\\\?\\C:\\X\\..\\y.dat", "\\\\.\\C:\\y.dat", "DATA\\a:b.dat", "DATA\\a*b.dat",
+        cp1251("Путь\\Файл.dat"), cp1251("DATA\\Файл.dat"), cp1251("Путь\\x.dat"), "DATA\\" + std::string(300, 'n'),
+        std::string(250, 'd') + "\\" + std::string(20, 'n')};
+    for (const std::string& place : {base, base + "\\sub", std::string("C:\\")}) {
+        if (place == base + "\\sub") {
+            ASSERT_TRUE(CreateDirectoryA(place.c_str(), nullptr));
+        }
+        // The platform's own change of directory, then one it does not see.
+        ASSERT_TRUE(platform::set_current_directory(base));
+        for (const std::string& path : paths) EXPECT_EQ(platform::full_path(path), system_full_path(path)) << path;
+        // A directory asked about last before the change, and first after it.
+        EXPECT_EQ(platform::full_path("DATA\\A.DAT"), base + "\\DATA\\A.DAT");
+        ASSERT_TRUE(SetCurrentDirectoryA(place.c_str()));
+        EXPECT_EQ(platform::full_path("DATA\\A.DAT"), system_full_path("DATA\\A.DAT")) << place;
+        for (int round = 0; round < 2; ++round)
+            for (const std::string& path : paths)
+                EXPECT_EQ(platform::full_path(path), system_full_path(path)) << place << " " << path;
+    }
+}
+
 TEST(FullPathWin32, ResultsOfAnyLengthAreNeverCut) {
     const std::string fits = "C:\\" + std::string(200, 'n') + "\\" + std::string(56, 'n');
     EXPECT_EQ(platform::full_path(fits), fits);
@@ -177,6 +226,32 @@ TEST(ConsoleWin32, AnsiTextIsShownInTheOemCodePage) {
     EXPECT_EQ(platform::to_console(cp1251("Привет, Ёж")), "\x8F\xE0\xA8\xA2\xA5\xE2, \xF0\xA6");
     EXPECT_EQ(platform::to_console("\xB2\xB3"), "??") << "the Ukrainian I has no 866 form";
     EXPECT_EQ(platform::from_command_line(cp1251("Привет")), cp1251("Привет"));
+}
+
+TEST(UpperCaseWin32, EveryByteAsTheSystemUpperCasesIt) {
+    // ASCII is upper-cased without asking the system; the rest through its
+    // table. Both must give what CharUpperBuffA gives, alone or in a text.
+    std::string all;
+    for (int b = 1; b < 256; ++b) {
+        char byte = static_cast<char>(b);
+        CharUpperBuffA(&byte, 1);
+        EXPECT_EQ(platform::upper_case_byte(static_cast<unsigned char>(b)), static_cast<unsigned char>(byte)) << b;
+        EXPECT_EQ(platform::upper_case(std::string(1, static_cast<char>(b))), std::string(1, byte)) << b;
+        all += static_cast<char>(b);
+    }
+    std::string expected = all;
+    CharUpperBuffA(expected.data(), static_cast<DWORD>(expected.size()));
+    EXPECT_EQ(platform::upper_case(all), expected);
+    EXPECT_EQ(platform::upper_case("data\\file.dat"), "DATA\\FILE.DAT");
+}
+
+TEST(ConsoleWin32, AsciiIsShownAsItIs) {
+    std::string ascii;
+    for (int b = 1; b < 0x80; ++b) ascii += static_cast<char>(b);
+    std::string oem = ascii;
+    CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
+    EXPECT_EQ(oem, ascii);
+    EXPECT_EQ(platform::to_console(ascii), ascii);
 }
 
 TEST(ApplicationTitleWin32, IsTheExecutableNameCutAtItsFirstDot) {
