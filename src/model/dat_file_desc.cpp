@@ -1,6 +1,7 @@
 #include "model/dat_file_desc.h"
 
 #include "model/path_text.h"
+#include "platform/per_thread.h"
 #include "platform/text.h"
 
 #include <array>
@@ -71,9 +72,14 @@ private:
     std::size_t count_ = 0;
 };
 
+// Room for a row's expanded path, kept from one row to the next.
+struct ExpandedPath {
+    std::string text;
+};
+
 // The entry's directory: the kept text where the directory was seen before.
 void set_directory(TDatFileDesc& entry, std::string_view directory) {
-    static thread_local DirectoryTexts directories;
+    DirectoryTexts& directories = platform::per_thread<DirectoryTexts>();
     const Text* seen = directory.empty() ? nullptr : directories.seen(directory);
     if (seen != nullptr)
         entry.FileDir = *seen;
@@ -120,7 +126,7 @@ std::string FullPath(const TDatFileDesc& entry) {
 void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath, std::string_view name) {
     // Every row of a table passes through here: the expanded path is made
     // in room kept from the row before.
-    static thread_local std::string expanded;
+    std::string& expanded = platform::per_thread<ExpandedPath>().text;
     ExpandFileName(rawPath, expanded);
     const bool endsWithSeparator =
         !expanded.empty() && platform::is_directory_separator(static_cast<unsigned char>(expanded.back()));

@@ -1,5 +1,7 @@
 #include "model/text_pool.h"
 
+#include "platform/per_thread.h"
+
 #include <array>
 #include <cstdint>
 #include <new>
@@ -65,10 +67,12 @@ using AlignedPool = Pool<8, 512>;
 // Texts: exact sizes, a size byte and a zero around up to 254 bytes.
 using PackedPool = Pool<1, 256>;
 
-// Never torn down (they are trivially destructible), so that room freed
-// late in the thread's life still finds them.
-thread_local constinit AlignedPool aligned;
-thread_local constinit PackedPool packed;
+// A thread's pools. Never torn down (they are trivially destructible), so
+// that room freed late in the thread's life still finds them.
+struct AlignedPoolOfThread : AlignedPool {};
+struct PackedPoolOfThread : PackedPool {};
+AlignedPool& aligned() { return platform::per_thread<AlignedPoolOfThread>(); }
+PackedPool& packed() { return platform::per_thread<PackedPoolOfThread>(); }
 
 // Under the address sanitizer all room is a heap block of its own, so that
 // the sanitizer still sees each one's bounds and lifetime.
@@ -95,13 +99,13 @@ void give_to(P& pool, char* room, std::size_t bytes) noexcept {
 
 }  // namespace
 
-void* allocate(std::size_t bytes) { return take_from(aligned, bytes == 0 ? 1 : bytes); }
+void* allocate(std::size_t bytes) { return take_from(aligned(), bytes == 0 ? 1 : bytes); }
 
-void release(void* p, std::size_t bytes) noexcept { give_to(aligned, static_cast<char*>(p), bytes == 0 ? 1 : bytes); }
+void release(void* p, std::size_t bytes) noexcept { give_to(aligned(), static_cast<char*>(p), bytes == 0 ? 1 : bytes); }
 
-char* allocate_packed(std::size_t bytes) { return take_from(packed, bytes); }
+char* allocate_packed(std::size_t bytes) { return take_from(packed(), bytes); }
 
-void release_packed(char* p, std::size_t bytes) noexcept { give_to(packed, p, bytes); }
+void release_packed(char* p, std::size_t bytes) noexcept { give_to(packed(), p, bytes); }
 
 }  // namespace model::text_pool
 

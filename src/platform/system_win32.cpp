@@ -5,12 +5,12 @@
 #include "platform/system.h"
 #include "platform/path_parts.h"
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstdio>
+#include <unordered_map>
 #include <utility>
 
+#include "platform/per_thread.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -108,7 +108,7 @@ bool is_plain_directory(std::string_view directory) {
 
 // Full paths of the path texts of a thread. The full path of a plain name
 // in a plain directory (above) is the directory's full path and the name,
-// so it is made from the directories asked last, without a call. A relative
+// so it is made from the directories asked before, without a call. A relative
 // directory's full path holds as long as the current directory is the one
 // it was made in: any change of it, whoever makes it, forgets them all.
 class FullPaths {
@@ -129,18 +129,16 @@ public:
         // A name alone is a name in the current directory, ".\\".
         if (!is_plain_name(name) || !(directory.empty() || is_plain_directory(directory))) return false;
         if (!(directory.size() >= 2 && directory[1] == ':') && !same_current_directory()) return false;
-        const Known* known = find(directory);
-        if (known == nullptr) known = add(directory);
-        if (known == nullptr) return false;
-        out.assign(known->full).append(name);
+        const std::string* full = find(directory);
+        if (full == nullptr) full = add(directory);
+        if (full == nullptr) return false;
+        out.assign(*full).append(name);
         return true;
     }
 
 private:
-    struct Known {
-        std::string directory;
-        std::string full;
-    };
+    // More directories than a path table names; past them, it starts over.
+    static constexpr std::size_t kMostKept = 1024;
 
     // False when the current directory cannot be had. Everything is
     // forgotten when it changed.
@@ -165,33 +163,28 @@ private:
         }
     }
 
-    void forget() {
-        for (Known& known : known_) known.directory.clear();
+    void forget() { known_.clear(); }
+
+    const std::string* find(std::string_view directory) {
+        key_.assign(directory);
+        const auto found = known_.find(key_);
+        return found == known_.end() ? nullptr : &found->second;
     }
 
-    const Known* find(std::string_view directory) const {
-        for (const Known& known : known_)
-            if (!known.directory.empty() && known.directory == directory) return &known;
-        return nullptr;
-    }
-
-    const Known* add(std::string_view directory) {
+    const std::string* add(std::string_view directory) {
         std::string full;
         expand(directory.empty() ? std::string_view(".\\") : directory, full);
         if (full.empty() || full.back() != '\\') return nullptr;
-        Known& known = known_[next_];
-        next_ = (next_ + 1) % known_.size();
-        known.directory.assign(directory);
-        known.full = std::move(full);
-        return &known;
+        if (known_.size() >= kMostKept) forget();
+        return &known_.insert_or_assign(std::string(directory), std::move(full)).first->second;
     }
 
     std::wstring wide_;
     std::wstring full_;
     std::wstring current_;
     std::wstring made_in_;
-    std::array<Known, 8> known_;
-    std::size_t next_ = 0;
+    std::string key_;
+    std::unordered_map<std::string, std::string> known_;  // directory -> its full path
 };
 
 }  // namespace
@@ -260,7 +253,7 @@ void full_path(std::string_view path, std::string& out) {
     // passes through here: its texts are made in room kept from the row
     // before, and most rows' paths are a file name in a directory whose
     // full path is known already.
-    static thread_local FullPaths paths;
+    FullPaths& paths = per_thread<FullPaths>();
     if (path.empty()) {
         out.clear();
         return;

@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 
+#include "platform/per_thread.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -165,9 +166,15 @@ namespace {
 
 // Whether the two texts upper-case to the same bytes, made in room kept
 // from one call to the next.
+struct UpperCasedPair {
+    std::string a;
+    std::string b;
+};
+
 bool same_upper_cased(std::string_view a, std::string_view b) {
-    static thread_local std::string upper_a;
-    static thread_local std::string upper_b;
+    UpperCasedPair& room = per_thread<UpperCasedPair>();
+    std::string& upper_a = room.a;
+    std::string& upper_b = room.b;
     upper_a.assign(a);
     upper_in_place(upper_a.data(), upper_a.size());
     upper_b.assign(b);
@@ -211,8 +218,7 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
     // which is looked at first: it decides most comparisons without a call.
     if (a.size() != b.size() || !same_upper_cased(a, b)) return false;
     if (a == b) return true;
-    static thread_local LocaleAnswers answers;
-    return answers.equal(a, b);
+    return per_thread<LocaleAnswers>().equal(a, b);
 }
 
 bool is_lead_byte(unsigned char c) { return lead_bytes()[c]; }
