@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <unordered_map>
 #include <utility>
 
@@ -165,9 +166,8 @@ private:
 
     void forget() { known_.clear(); }
 
-    const std::string* find(std::string_view directory) {
-        key_.assign(directory);
-        const auto found = known_.find(key_);
+    const std::string* find(std::string_view directory) const {
+        const auto found = known_.find(directory);
         return found == known_.end() ? nullptr : &found->second;
     }
 
@@ -183,8 +183,12 @@ private:
     std::wstring full_;
     std::wstring current_;
     std::wstring made_in_;
-    std::string key_;
-    std::unordered_map<std::string, std::string> known_;  // directory -> its full path
+    // Looked up by a part of a path, without a copy of it.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> known_;  // directory -> its full path
 };
 
 }  // namespace

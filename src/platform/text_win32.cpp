@@ -164,14 +164,23 @@ unsigned char upper_case_byte(unsigned char c) {
 
 namespace {
 
-// Whether the two texts upper-case to the same bytes, made in room kept
-// from one call to the next.
+// Room for two texts upper-cased, kept from one call to the next.
 struct UpperCasedPair {
     std::string a;
     std::string b;
 };
 
+// Whether the two texts, of one size, upper-case to the same bytes.
 bool same_upper_cased(std::string_view a, std::string_view b) {
+    if (!lead_bytes().any()) {
+        // Every byte is a character of its own, upper-cased where it lies.
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const auto x = static_cast<unsigned char>(a[i]);
+            const auto y = static_cast<unsigned char>(b[i]);
+            if (x != y && upper_case_byte(x) != upper_case_byte(y)) return false;
+        }
+        return true;
+    }
     UpperCasedPair& room = per_thread<UpperCasedPair>();
     std::string& upper_a = room.a;
     std::string& upper_b = room.b;
