@@ -3,6 +3,7 @@
 #include "ini/reading_rules.h"
 #include "platform/messages.h"
 
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -24,20 +25,32 @@ std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList
     std::map<std::uint32_t, int> shared;  // first row of a shared key -> its rows, in row order
     std::size_t capacity = 16;
     while (capacity < 2 * list.Items.size()) capacity *= 2;
-    std::vector<std::uint32_t> slots(capacity, 0);  // first row of a key + 1; 0 empty
+    // A slot: the first row of a key + 1 (0: empty) in the low bits, and in
+    // the bits the rows leave free the top of the key's hash, so that a row
+    // is compared only with rows whose hash agrees there: each comparison
+    // reaches into an entry and its text, where a table of many rows misses
+    // the cache twice.
+    const int rowBits = std::bit_width(list.Items.size());
+    const std::uint32_t rowMask = rowBits >= 32 ? 0xFFFFFFFFu : (std::uint32_t{1} << rowBits) - 1;
+    std::vector<std::uint32_t> slots(capacity, 0);
     const std::size_t mask = capacity - 1;
 
     for (std::uint32_t row = 0; row < list.Items.size(); ++row) {
         std::string_view key = list.Items[row]->Id;
         if (!ini::profile_name_is_matched_form(key))
             key = folded.emplace(row, ini::profile_name_as_matched(key)).first->second;  // nodes stay put
-        for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
-            if (slots[i] == 0) {
-                slots[i] = row + 1;
+        const std::size_t hash = std::hash<std::string_view>{}(key);
+        // Mixed, so that the tag does not repeat the bits that chose the slot.
+        const auto tag = static_cast<std::uint32_t>((std::uint64_t{hash} * 0x9E3779B97F4A7C15u) >> 32) & ~rowMask;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const std::uint32_t slot = slots[i];
+            if (slot == 0) {
+                slots[i] = tag | (row + 1);
                 break;
             }
-            if (key_of(slots[i] - 1) == key) {
-                ++shared.try_emplace(slots[i] - 1, 1).first->second;
+            const std::uint32_t first = (slot & rowMask) - 1;
+            if ((slot & ~rowMask) == tag && key_of(first) == key) {
+                ++shared.try_emplace(first, 1).first->second;
                 folded.erase(row);  // no later row compares with it
                 break;
             }

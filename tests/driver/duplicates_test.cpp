@@ -37,4 +37,18 @@ TEST(DuplicateIdentifiers, LongIdentifiersFoldInEveryPart) {
               expected);
 }
 
+TEST(DuplicateIdentifiers, ManyRowsEachSharedKeyFoundOnce) {
+    // More rows than a slot's low bits hold in a small table: the key's tag
+    // and the row share each slot. Ten thousand keys come twice, the second
+    // time in small letters; the rest once.
+    std::vector<std::string> ids;
+    for (int i = 0; i < 70000; ++i) ids.push_back((i < 60000 ? "ID" : "id") + std::to_string(i % 60000));
+    const auto duplicates = found(list_of(ids));
+    ASSERT_EQ(duplicates.size(), 10000u);
+    for (int i = 0; i < 10000; ++i) {
+        EXPECT_EQ(duplicates[static_cast<std::size_t>(i)].first, "ID" + std::to_string(i));
+        EXPECT_EQ(duplicates[static_cast<std::size_t>(i)].second, 2);
+    }
+}
+
 }  // namespace
