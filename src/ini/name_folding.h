@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/words.h"
+
 namespace ini {
 
 struct Folding {
@@ -39,8 +41,12 @@ void fill_beyond_ascii();
 }  // namespace detail
 
 inline bool has_byte_beyond_ascii(std::string_view text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    using platform::words::kHigh;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8)
+        if ((platform::words::load(text.data() + i) & kHigh) != 0) return true;
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
     return false;
 }
 
