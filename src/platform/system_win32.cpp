@@ -54,11 +54,12 @@ std::string module_file_name() {
 bool is_slash(char c) { return c == '\\' || c == '/'; }
 
 // True for a last element that GetFullPathNameW appends to the full path of
-// its directory as it stands (none, for a directory itself): ASCII (the same in every code page), none of
-// the characters a file name cannot hold, no dot or blank at its end (those
-// are dropped) or blank at its start, and not the name of a device ("CON",
-// "NUL", "COM1", "LPT1.TXT" and the like, which give "\\.\CON"): no name
-// that begins as one of those does, whatever follows.
+// its directory as it stands (none, for the directory itself): ASCII (the
+// same in every code page), none of the characters a file name cannot hold,
+// no dot or blank at its end (those are dropped) or blank at its start, and
+// not the name of a device ("CON", "NUL", "COM1", "LPT1.TXT" and the like,
+// which give "\\.\CON"): no name that begins as one of those does, whatever
+// follows.
 bool is_plain_name(std::string_view name) {
     if (name.empty()) return true;  // the directory's own full path
     if (name.front() == ' ' || name.back() == ' ' || name.back() == '.') return false;

@@ -81,19 +81,34 @@ const UpperBytes& upper_bytes() {
 }
 
 // What CharUpperBuffA makes of a byte below 0x80: every ANSI code page has
-// ASCII there (lead bytes start above it), and the system upper-cases
-// a to z alone among those characters, whatever the locale. This spares a
-// text of ASCII, as most paths are, the table above and the run the
-// loading of user32.dll.
+// ASCII there (lead bytes start above it), and the system upper-cases a to z
+// alone among those characters. Texts of ASCII, as most paths are, need
+// neither the table above nor, in a run over them only, user32.dll.
 constexpr unsigned char upper_ascii(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
+// Whether upper_ascii may stand in for the system. Turkish and Azeri are
+// the languages whose "i" has another capital; where the user's or the
+// system's locale is one of them, the system is asked for ASCII too.
+bool ascii_upper_cases_plainly() {
+    static const bool plain = [] {
+        for (const LCID locale : {GetUserDefaultLCID(), GetSystemDefaultLCID()}) {
+            const LANGID language = PRIMARYLANGID(LANGIDFROMLCID(locale));
+            if (language == LANG_TURKISH || language == LANG_AZERI) return false;
+        }
+        return true;
+    }();
+    return plain;
 }
 
 // Upper-cases the text in place, leaving double-byte characters as they are.
 void upper_in_place(char* text, std::size_t size) {
     std::size_t ascii = 0;
-    for (; ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80; ++ascii)
-        text[ascii] = static_cast<char>(upper_ascii(static_cast<unsigned char>(text[ascii])));
+    if (ascii_upper_cases_plainly()) {
+        for (; ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80; ++ascii)
+            text[ascii] = static_cast<char>(upper_ascii(static_cast<unsigned char>(text[ascii])));
+    }
     if (ascii == size) return;
     const UpperBytes& upper = upper_bytes();
     for (std::size_t i = ascii; i < size; ++i) {
@@ -158,7 +173,7 @@ std::string lower_case(std::string_view text) {
 }
 
 unsigned char upper_case_byte(unsigned char c) {
-    if (c < 0x80) return upper_ascii(c);
+    if (c < 0x80 && ascii_upper_cases_plainly()) return upper_ascii(c);
     return lead_bytes()[c] ? c : upper_bytes()[c];
 }
 
