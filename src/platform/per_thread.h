@@ -14,7 +14,8 @@
 //
 // An object that is not trivially destructible is destroyed when its thread
 // ends. One that is (the text pools) never is, so that room freed late in
-// the thread's life still finds its pool.
+// the thread's life still finds its pool. A destructor of one may therefore
+// ask for trivially destructible objects only.
 
 #include <cstdint>
 #include <memory>
