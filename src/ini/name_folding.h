@@ -40,22 +40,12 @@ void fill_beyond_ascii();
 
 }  // namespace detail
 
-inline bool has_byte_beyond_ascii(std::string_view text) {
-    using platform::words::kHigh;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8)
-        if ((platform::words::load(text.data() + i) & kHigh) != 0) return true;
-    for (; i < text.size(); ++i)
-        if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
-    return false;
-}
-
 // The table of the process's ANSI code page, for the bytes of the given
 // names. The half beyond ASCII is filled when a name first holds such a
 // byte: on Windows, upper-casing those bytes loads user32.dll, which a run
 // over ASCII names and paths then never needs.
 inline const Folding& folding_for(std::string_view name) {
-    if (!detail::beyond_ascii_filled.load(std::memory_order_acquire) && has_byte_beyond_ascii(name))
+    if (!detail::beyond_ascii_filled.load(std::memory_order_acquire) && !platform::words::is_ascii(name))
         detail::fill_beyond_ascii();
     return detail::folding_table();
 }

@@ -2,6 +2,7 @@
 // functions, and the long form of paths that pass MAX_PATH.
 
 #include "platform/win32.h"
+#include "platform/words.h"
 
 #include <algorithm>
 
@@ -14,14 +15,8 @@ bool starts_with(std::wstring_view text, std::wstring_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-// True when every byte is ASCII, which every Windows code page maps to the
-// same UTF-16 unit and back: such texts (most paths) need no conversion call.
-bool is_ascii(std::string_view text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
+// True when every unit is ASCII, which every Windows code page maps to the
+// same byte and back: such texts (most paths) need no conversion call.
 bool is_ascii(std::wstring_view text) {
     for (const wchar_t c : text)
         if (c >= 0x80) return false;
@@ -33,7 +28,7 @@ bool is_ascii(std::wstring_view text) {
 void widen(std::string_view text, std::wstring& out) {
     out.clear();
     if (text.empty()) return;
-    if (is_ascii(text)) {
+    if (words::is_ascii(text)) {
         out.assign(text.begin(), text.end());
         return;
     }

@@ -51,6 +51,18 @@ std::string module_file_name() {
     }
 }
 
+// The current directory, in the caller's room, which keeps its size for
+// the next call; empty when it cannot be had.
+std::wstring_view current_wide_directory(std::wstring& room) {
+    if (room.size() < kPathBuffer) room.resize(kPathBuffer);
+    for (;;) {
+        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(room.size()), room.data());
+        // Too small: the length is the room needed, terminator included.
+        if (length < room.size()) return std::wstring_view(room.data(), length);
+        room.resize(length);
+    }
+}
+
 bool is_slash(char c) { return c == '\\' || c == '/'; }
 
 // True for a last element that GetFullPathNameW appends to the full path of
@@ -145,24 +157,16 @@ private:
     // False when the current directory cannot be had. Everything is
     // forgotten when it changed.
     bool same_current_directory() {
-        for (;;) {
-            const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(current_.size()), current_.data());
-            if (length == 0) {
-                forget();
-                made_in_.clear();
-                return false;
-            }
-            // Too small: the length is the room needed, terminator included.
-            if (length >= current_.size()) {
-                current_.resize(length);
-                continue;
-            }
-            const std::wstring_view now(current_.data(), length);
-            if (now == made_in_) return true;
+        const std::wstring_view now = current_wide_directory(current_);
+        if (now.empty()) {
             forget();
-            made_in_.assign(now);
-            return true;
+            made_in_.clear();
+            return false;
         }
+        if (now == made_in_) return true;
+        forget();
+        made_in_.assign(now);
+        return true;
     }
 
     void forget() { known_.clear(); }
@@ -288,16 +292,8 @@ bool set_current_directory(std::string_view directory) {
 }
 
 std::string current_directory() {
-    std::wstring buffer(kPathBuffer, L'\0');
-    for (;;) {
-        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (length == 0) return {};
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return win32::narrow(buffer);
-        }
-        buffer.resize(length);
-    }
+    std::wstring room;
+    return win32::narrow(current_wide_directory(room));
 }
 
 bool file_exists(std::string_view path) {

@@ -9,6 +9,7 @@
 
 #include "platform/per_thread.h"
 #include "platform/win32.h"
+#include "platform/words.h"
 
 namespace platform {
 namespace {
@@ -339,8 +340,7 @@ bool append_ansi_form(char32_t code_point, std::string& out) {
 std::string to_console(std::string_view ansi) {
     std::string result(ansi);
     // ASCII is the same in the ANSI and the OEM code pages.
-    if (std::all_of(result.begin(), result.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return result;
+    if (words::is_ascii(result)) return result;
     static const auto ansi_to_oem = win32::user32<decltype(&CharToOemBuffA)>("CharToOemBuffA");
     ansi_to_oem(result.data(), result.data(), static_cast<DWORD>(result.size()));
     return result;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace platform::words {
 
@@ -57,6 +58,17 @@ inline std::size_t find_either(const char* text, std::size_t from, std::size_t s
     for (; i < size; ++i)
         if (static_cast<unsigned char>(text[i]) == a || static_cast<unsigned char>(text[i]) == b) return i;
     return size;
+}
+
+// True when no byte of the text is 0x80 or more: ASCII, which every ANSI
+// and OEM code page holds alike. Eight bytes at a time.
+inline bool is_ascii(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8)
+        if ((load(text.data() + i) & kHigh) != 0) return false;
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+    return true;
 }
 
 }  // namespace platform::words
