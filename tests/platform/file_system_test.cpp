@@ -44,6 +44,19 @@ TEST(FileSystem, ReadsWritesAndReportsKinds) {
     EXPECT_THROW(fs.open(path, OpenMode::create_new), Exception);
     char buffer[16];
     EXPECT_EQ(fs.open(path, OpenMode::read)->read_at(4, buffer, sizeof buffer), 2u);
+    {
+        // Each call goes where its offset says, whatever the one before did.
+        auto file = fs.open(path, OpenMode::read_write);
+        ASSERT_EQ(file->read_at(2, buffer, 4), 4u);
+        EXPECT_EQ(std::string(buffer, 4), "adta");
+        file->write_at(1, "E", 1);
+        ASSERT_EQ(file->read_at(0, buffer, 3), 3u);
+        EXPECT_EQ(std::string(buffer, 3), "hEa");
+        file->write_at(6, "!", 1);
+        EXPECT_EQ(file->read_at(7, buffer, 1), 0u);
+        ASSERT_EQ(file->read_at(5, buffer, 2), 2u);
+        EXPECT_EQ(std::string(buffer, 2), "a!");
+    }
     const auto names = fs.list_directory(ansi(dir.path().string()));
     EXPECT_NE(std::find(names.begin(), names.end(), ansi("Файл.bin")), names.end());
 }
