@@ -153,10 +153,13 @@ void SetPaths(TDatFileDesc& entry, std::string_view id, std::string_view rawPath
         set_directory(entry, resolved.substr(0, nameStart));
     } else {
         set_directory(entry, resolved);
-        if (!resolved.empty())
+        if (!resolved.empty()) {
             set_path_field(entry, entry.FileName, id);
-        else
-            set_path_field(entry, entry.FileName, ExpandFileName(id));
+        } else {
+            // The room is free again: what it held is empty but for blanks.
+            ExpandFileName(id, expanded);
+            set_path_field(entry, entry.FileName, expanded);
+        }
     }
 
     entry.Id.assign(id);
