@@ -5,6 +5,7 @@
 #include "platform/system.h"
 #include "platform/path_parts.h"
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -65,6 +66,15 @@ std::wstring_view current_wide_directory(std::wstring& room) {
 
 bool is_slash(char c) { return c == '\\' || c == '/'; }
 
+// The bytes of a plain name (below): ASCII, the same in every code page,
+// that a file name can hold.
+constexpr std::array<bool, 256> kPlainNameBytes = [] {
+    std::array<bool, 256> plain{};
+    for (unsigned c = 0x20; c < 0x7F; ++c) plain[c] = true;
+    for (const char c : std::string_view("\\/:*?\"<>|")) plain[static_cast<unsigned char>(c)] = false;
+    return plain;
+}();
+
 // True for a last element that GetFullPathNameW appends to the full path of
 // its directory as it stands (none, for the directory itself): ASCII (the
 // same in every code page), none of the characters a file name cannot hold,
@@ -75,18 +85,13 @@ bool is_slash(char c) { return c == '\\' || c == '/'; }
 bool is_plain_name(std::string_view name) {
     if (name.empty()) return true;  // the directory's own full path
     if (name.front() == ' ' || name.back() == ' ' || name.back() == '.') return false;
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) return false;
-        switch (c) {
-            case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-                return false;
-            default:
-                break;
-        }
-    }
+    for (const char c : name)
+        if (!kPlainNameBytes[static_cast<unsigned char>(c)]) return false;
     if (name.size() < 3) return true;
-    char start[3];
-    for (std::size_t i = 0; i < 3; ++i) start[i] = static_cast<char>(upper_case_byte(static_cast<unsigned char>(name[i])));
+    // Device names are told without regard to case. The name is ASCII, and
+    // they hold no "I", the one letter whose capital some locales change.
+    const auto capital = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; };
+    const char start[3] = {capital(name[0]), capital(name[1]), capital(name[2])};
     const std::string_view first(start, 3);
     for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "COM", "LPT"})
         if (first == device) return false;
@@ -140,11 +145,12 @@ public:
         while (name_start > 0 && !is_slash(path[name_start - 1])) --name_start;
         const std::string_view directory = path.substr(0, name_start);
         const std::string_view name = path.substr(name_start);
-        // A name alone is a name in the current directory, ".\\".
-        if (!is_plain_name(name) || !(directory.empty() || is_plain_directory(directory))) return false;
+        if (!is_plain_name(name)) return false;
         if (!(directory.size() >= 2 && directory[1] == ':') && !same_current_directory()) return false;
+        // Only plain directories are kept: one found is known to be plain.
+        // A name alone is a name in the current directory, ".\\".
         const std::string* full = find(directory);
-        if (full == nullptr) full = add(directory);
+        if (full == nullptr && (directory.empty() || is_plain_directory(directory))) full = add(directory);
         if (full == nullptr) return false;
         out.assign(*full).append(name);
         return true;
