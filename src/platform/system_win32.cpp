@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <io.h>
 #include <functional>
 #include <unordered_map>
 #include <utility>
@@ -33,10 +34,20 @@ ErrorBoxHandler& error_box_handler() {
 }
 
 // stdout and stderr are text streams: the runtime turns "\n" into CR LF.
+// A line goes to the stream's descriptor in one write, after what the
+// stream holds: the runtime leaves the streams of a console or a device
+// without a buffer and would write the line a byte at a time, a system
+// call each (and under Wine a round trip to its server each).
 void write_line(std::FILE* stream, std::string_view ansi) {
     const std::string line = to_console(ansi) + '\n';
-    std::fwrite(line.data(), 1, line.size(), stream);
     std::fflush(stream);
+    const int descriptor = _fileno(stream);
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const int wrote = _write(descriptor, line.data() + done, static_cast<unsigned>(line.size() - done));
+        if (wrote <= 0) return;  // as fwrite: nowhere to show it
+        done += static_cast<std::size_t>(wrote);
+    }
 }
 
 std::string module_file_name() {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -252,6 +253,15 @@ TEST(ConsoleWin32, AsciiIsShownAsItIs) {
     CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
     EXPECT_EQ(oem, ascii);
     EXPECT_EQ(platform::to_console(ascii), ascii);
+}
+
+TEST(ConsoleWin32, ALineComesAfterWhatTheStreamHolds) {
+    // The line goes out in one write of its own, after the stream's buffer.
+    testing::internal::CaptureStdout();
+    std::fputs("held ", stdout);
+    platform::write_console_line(cp1251("строка"));
+    platform::write_console_line("next");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "held " + platform::to_console(cp1251("строка")) + "\nnext\n");
 }
 
 TEST(ApplicationTitleWin32, IsTheExecutableNameCutAtItsFirstDot) {
