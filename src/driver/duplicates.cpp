@@ -3,6 +3,7 @@
 #include "ini/reading_rules.h"
 #include "platform/messages.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <functional>
@@ -35,11 +36,38 @@ std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList
     std::vector<std::uint32_t> slots(capacity, 0);
     const std::size_t mask = capacity - 1;
 
-    for (std::uint32_t row = 0; row < list.Items.size(); ++row) {
+    // A key's slot lies anywhere in a table larger than the caches: each
+    // row's key is looked at kAhead rows before its turn, and where it is
+    // its own INI form, its hash made and its slot fetched then, so that the
+    // row does not wait for it.
+    struct Ahead {
+        std::size_t hash = 0;
+        bool matched = false;  // the identifier is its own key
+    };
+    constexpr std::uint32_t kAhead = 8;
+    std::array<Ahead, kAhead> ahead{};
+    const auto look_ahead = [&](std::uint32_t row) {
+        const std::string_view id = list.Items[row]->Id;
+        Ahead& next = ahead[row % kAhead];
+        next.matched = ini::profile_name_is_matched_form(id);
+        if (!next.matched) return;
+        next.hash = std::hash<std::string_view>{}(id);
+#if defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(&slots[next.hash & mask]);
+#endif
+    };
+    const auto count = static_cast<std::uint32_t>(list.Items.size());
+    for (std::uint32_t row = 0; row < kAhead && row < count; ++row) look_ahead(row);
+
+    for (std::uint32_t row = 0; row < count; ++row) {
+        const Ahead here = ahead[row % kAhead];
+        if (row + kAhead < count) look_ahead(row + kAhead);
         std::string_view key = list.Items[row]->Id;
-        if (!ini::profile_name_is_matched_form(key))
+        std::size_t hash = here.hash;
+        if (!here.matched) {
             key = folded.emplace(row, ini::profile_name_as_matched(key)).first->second;  // nodes stay put
-        const std::size_t hash = std::hash<std::string_view>{}(key);
+            hash = std::hash<std::string_view>{}(key);
+        }
         // Mixed, so that the tag does not repeat the bits that chose the slot.
         const auto tag = static_cast<std::uint32_t>((std::uint64_t{hash} * 0x9E3779B97F4A7C15u) >> 32) & ~rowMask;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {

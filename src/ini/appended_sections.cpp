@@ -68,6 +68,15 @@ public:
         mask_ = capacity - 1;
     }
 
+    // Fetches the slot where a key of this hash starts looking into the cache.
+    void prefetch(std::uint32_t hash) const {
+#if defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(&slots_[hash & mask_]);
+#else
+        (void)hash;
+#endif
+    }
+
     // The earlier row whose key matches, or else records this one and gives
     // kNone.
     template <class KeyOf>
@@ -108,8 +117,17 @@ AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyR
     // The checks of set_value, write by write; and the duplicates.
     RowsByKey seen(count);
     const auto key_of = [this](std::uint32_t row) { return rows_.key(row); };
+    // A key's slot lies anywhere in a table larger than the caches: the hash
+    // of each row's key is made kAhead rows before its turn, and its slot
+    // fetched then, so that the row does not wait for it.
+    constexpr std::size_t kAhead = 8;
+    std::array<std::uint32_t, kAhead> hashes{};
+    const auto hash_of = [this](std::size_t row) { return folded_hash(trim(rows_.key(row))); };
+    for (std::size_t row = 0; row < kAhead && row < count; ++row) seen.prefetch(hashes[row] = hash_of(row));
     std::string room;
     for (std::size_t row = 0; row < count; ++row) {
+        const std::uint32_t hash = hashes[row % kAhead];
+        if (row + kAhead < count) seen.prefetch(hashes[row % kAhead] = hash_of(row + kAhead));
         const std::string_view key = rows_.key(row);
         std::size_t values = 0;
         for (std::size_t column = 0; column < sections_.size(); ++column) {
@@ -129,7 +147,7 @@ AppendedSections::AppendedSections(std::vector<std::string> sections, const KeyR
 
         const std::string_view name = trim(key);
         const auto index = static_cast<std::uint32_t>(row);
-        const std::uint32_t first = seen.find_or_add(name, folded_hash(name), index, key_of);
+        const std::uint32_t first = seen.find_or_add(name, hash, index, key_of);
         if (first == RowsByKey::kNone) {
             size_ += sections_.size() * (key.size() + 1 + kLineEnd.size()) + values;
             continue;
