@@ -186,17 +186,24 @@ struct UpperCasedPair {
     std::string b;
 };
 
-// Whether the two texts, of one size, upper-case to the same bytes.
-bool same_upper_cased(std::string_view a, std::string_view b) {
+// How two texts of one size compare: byte for byte, or only once both are
+// upper-cased, or not even then.
+enum class Likeness { different, same_upper_cased, identical };
+
+Likeness likeness(std::string_view a, std::string_view b) {
     if (!lead_bytes().any()) {
         // Every byte is a character of its own, upper-cased where it lies.
+        bool identical = true;
         for (std::size_t i = 0; i < a.size(); ++i) {
             const auto x = static_cast<unsigned char>(a[i]);
             const auto y = static_cast<unsigned char>(b[i]);
-            if (x != y && upper_case_byte(x) != upper_case_byte(y)) return false;
+            if (x == y) continue;
+            if (upper_case_byte(x) != upper_case_byte(y)) return Likeness::different;
+            identical = false;
         }
-        return true;
+        return identical ? Likeness::identical : Likeness::same_upper_cased;
     }
+    if (a == b) return Likeness::identical;
     UpperCasedPair& room = per_thread<UpperCasedPair>();
     std::string& upper_a = room.a;
     std::string& upper_b = room.b;
@@ -204,7 +211,7 @@ bool same_upper_cased(std::string_view a, std::string_view b) {
     upper_in_place(upper_a.data(), upper_a.size());
     upper_b.assign(b);
     upper_in_place(upper_b.data(), upper_b.size());
-    return upper_a == upper_b;
+    return upper_a == upper_b ? Likeness::same_upper_cased : Likeness::different;
 }
 
 // The locale's answers for the pairs asked last. A conversion compares the
@@ -241,8 +248,12 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
     // hyphen, so it finds "A\xADB" equal to "AB": two different directory
     // names. Texts count as equal only when their upper-cased bytes agree too,
     // which is looked at first: it decides most comparisons without a call.
-    if (a.size() != b.size() || !same_upper_cased(a, b)) return false;
-    if (a == b) return true;
+    if (a.size() != b.size()) return false;
+    switch (likeness(a, b)) {
+        case Likeness::different: return false;
+        case Likeness::identical: return true;
+        case Likeness::same_upper_cased: break;
+    }
     return per_thread<LocaleAnswers>().equal(a, b);
 }
 
