@@ -7,6 +7,7 @@
 #include "ini/document.h"
 #include "ini/name_folding.h"
 #include "ini/reading_rules.h"
+#include "platform/words.h"
 
 namespace ini {
 namespace {
@@ -35,10 +36,10 @@ public:
             return;
         }
         char* out = buffer_.get() + used_;
-        std::memcpy(out, first.data(), first.size());
+        platform::words::copy(out, first.data(), first.size());
         out += first.size();
         *out++ = separator;
-        if (!second.empty()) std::memcpy(out, second.data(), second.size());  // may be a null view
+        platform::words::copy(out, second.data(), second.size());  // nothing of a null view
         out += second.size();
         std::memcpy(out, kLineEnd.data(), kLineEnd.size());
         used_ += need;

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/words.h"
+
 namespace model::text_pool {
 
 // Room aligned for any object, in 8-byte size classes (entries).
@@ -93,7 +95,7 @@ public:
         } else if (!text.empty()) {
             bytes = model::text_pool::allocate_packed(packed_room(text.size())) + 1;
             bytes[-1] = static_cast<char>(text.size());
-            std::memcpy(bytes, text.data(), text.size());
+            platform::words::copy(bytes, text.data(), text.size());
             bytes[text.size()] = '\0';
         }
         free();

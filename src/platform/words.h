@@ -71,4 +71,35 @@ inline bool is_ascii(std::string_view text) {
     return true;
 }
 
+// Copies n bytes to where they do not overlap. Up to 32 bytes in pieces of
+// a fixed size, which the compiler makes moves of registers; a call into
+// the C runtime costs more than such a copy (under Wine, several times
+// more), and the texts of a row are mostly that short.
+inline void copy(char* out, const char* in, std::size_t n) {
+    const auto twice = [out, in, n](auto piece) {
+        decltype(piece) first;
+        decltype(piece) last;
+        std::memcpy(&first, in, sizeof first);
+        std::memcpy(&last, in + n - sizeof last, sizeof last);
+        std::memcpy(out, &first, sizeof first);
+        std::memcpy(out + n - sizeof last, &last, sizeof last);
+    };
+    struct Sixteen {
+        std::uint64_t low, high;
+    };
+    if (n > 32) {
+        std::memcpy(out, in, n);
+    } else if (n >= 16) {
+        twice(Sixteen{});
+    } else if (n >= 8) {
+        twice(std::uint64_t{});
+    } else if (n >= 4) {
+        twice(std::uint32_t{});
+    } else if (n >= 2) {
+        twice(std::uint16_t{});
+    } else if (n == 1) {
+        *out = *in;
+    }
+}
+
 }  // namespace platform::words

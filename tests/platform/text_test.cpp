@@ -3,6 +3,7 @@
 
 #include "platform/cp1251.h"
 #include "platform/text.h"
+#include "platform/words.h"
 
 #include "platform/exception.h"
 
@@ -60,6 +61,19 @@ TEST(UpperCase, InPlaceAgreesWithUpperCaseAtEveryAlignment) {
             const std::string expected = platform::upper_case(text);
             platform::upper_case_in_place(text);
             EXPECT_EQ(text, expected) << "offset " << offset;
+        }
+    }
+}
+
+TEST(Words, CopyTakesExactlyTheBytesAskedForAtEveryLengthAndOffset) {
+    std::string source;
+    for (int b = 0; b < 80; ++b) source += byte('A' + b % 50);
+    for (std::size_t offset = 0; offset < 9; ++offset) {
+        for (std::size_t n = 0; n <= 40; ++n) {
+            std::string target(offset + n + 16, '#');
+            platform::words::copy(target.data() + offset, source.data() + offset, n);
+            EXPECT_EQ(target, std::string(offset, '#') + source.substr(offset, n) + std::string(16, '#'))
+                << "offset " << offset << ", " << n << " bytes";
         }
     }
 }
