@@ -2,6 +2,7 @@
 
 #include "ini/reading_rules.h"
 #include "platform/messages.h"
+#include "platform/words.h"
 
 #include <array>
 #include <bit>
@@ -52,9 +53,7 @@ std::vector<DuplicateIdentifier> FindDuplicateIdentifiers(const TDatFileDescList
         next.matched = ini::profile_name_is_matched_form(id);
         if (!next.matched) return;
         next.hash = std::hash<std::string_view>{}(id);
-#if defined(__GNUC__) || defined(__clang__)
-        __builtin_prefetch(&slots[next.hash & mask]);
-#endif
+        platform::words::prefetch(&slots[next.hash & mask]);
     };
     const auto count = static_cast<std::uint32_t>(list.Items.size());
     for (std::uint32_t row = 0; row < kAhead && row < count; ++row) look_ahead(row);

@@ -70,13 +70,7 @@ public:
     }
 
     // Fetches the slot where a key of this hash starts looking into the cache.
-    void prefetch(std::uint32_t hash) const {
-#if defined(__GNUC__) || defined(__clang__)
-        __builtin_prefetch(&slots_[hash & mask_]);
-#else
-        (void)hash;
-#endif
-    }
+    void prefetch(std::uint32_t hash) const { platform::words::prefetch(&slots_[hash & mask_]); }
 
     // The earlier row whose key matches, or else records this one and gives
     // kNone.

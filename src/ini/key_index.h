@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/words.h"
+
 namespace ini {
 
 class KeyIndex {
@@ -23,11 +25,7 @@ public:
 
     // Fetches the key's slot into the cache ahead of a find.
     void prefetch(std::uint32_t hash) const {
-#if defined(__GNUC__) || defined(__clang__)
-        if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
-#else
-        (void)hash;
-#endif
+        if (!slots_.empty()) platform::words::prefetch(&slots_[hash & (slots_.size() - 1)]);
     }
 
     // The slot of the line whose hash is `hash` and for which matches(line)

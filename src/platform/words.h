@@ -1,6 +1,7 @@
 #pragma once
 // Eight bytes of a text looked at together, for the searches that every row
-// of a table passes through: finding a byte, and telling small ASCII letters.
+// of a table passes through: finding a byte, and telling small ASCII letters;
+// and the short copies and cache hints of the same loops.
 
 #include <bit>
 #include <cstddef>
@@ -100,6 +101,16 @@ inline void copy(char* out, const char* in, std::size_t n) {
     } else if (n == 1) {
         *out = *in;
     }
+}
+
+// Asks for the cache line holding `address` ahead of its use, where the
+// compiler can; a hint only.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
 }
 
 }  // namespace platform::words
