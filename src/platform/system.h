@@ -60,6 +60,21 @@ bool name_too_long(std::string_view path);
 bool set_current_directory(std::string_view directory);
 std::string current_directory();
 
+// While one lives, full_path on this thread may take the current directory
+// to be the one it last found, or the one set_current_directory made since:
+// its owner vouches that nothing else changes it meanwhile (a loop over the
+// rows of a table, which resolves a path for every row). Without one, the
+// Windows full_path asks the system for it on every call, as the system's
+// own full-path function does, and so sees a change made behind the
+// program's back; POSIX remembers it anyway (set_current_directory).
+class CurrentDirectoryHeld {
+public:
+    CurrentDirectoryHeld();
+    ~CurrentDirectoryHeld();
+    CurrentDirectoryHeld(const CurrentDirectoryHeld&) = delete;
+    CurrentDirectoryHeld& operator=(const CurrentDirectoryHeld&) = delete;
+};
+
 // True when the path names an existing regular file (not a directory),
 // whatever its timestamp.
 bool file_exists(std::string_view path);

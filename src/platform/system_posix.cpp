@@ -395,6 +395,10 @@ bool name_too_long(std::string_view path) {
     return false;
 }
 
+// The current directory is remembered here whether or not it is held.
+CurrentDirectoryHeld::CurrentDirectoryHeld() = default;
+CurrentDirectoryHeld::~CurrentDirectoryHeld() = default;
+
 bool set_current_directory(std::string_view directory) {
     if (directory.empty()) return false;
     if (chdir(to_native(directory).c_str()) != 0) return false;

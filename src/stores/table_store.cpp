@@ -134,6 +134,8 @@ void TDatFileStorageDb::ReadAll(const std::string& path, TDatFileDescList& list)
     engine::ValueRoom name;
     engine::ValueRoom file;
     engine::ValueRoom id;
+    // Nothing in the loop changes the current directory.
+    const platform::CurrentDirectoryHeld held;
     while (!table->eof()) {
         TDatFileDesc& entry = list.Add();
         const std::string_view nameText = columns.Name().read(name);

@@ -167,6 +167,31 @@ TEST(FullPathWin32, RowsInAKnownDirectoryGetWhatTheSystemGives) {
     }
 }
 
+TEST(FullPathWin32, AHeldDirectoryStillFollowsThePlatformsOwnChanges) {
+    TempDir dir;
+    CurrentDirectoryGuard guard;
+    const std::string base = ansi(testing_support::utf8(dir.path()));
+    const std::string sub = base + "\\sub";
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    ASSERT_TRUE(platform::set_current_directory(base));
+    {
+        const platform::CurrentDirectoryHeld held;
+        EXPECT_EQ(platform::full_path("DATA\\A.DAT"), base + "\\DATA\\A.DAT");
+        ASSERT_TRUE(platform::set_current_directory(sub));
+        EXPECT_EQ(platform::full_path("DATA\\A.DAT"), sub + "\\DATA\\A.DAT");
+        EXPECT_EQ(platform::full_path("B.DAT"), sub + "\\B.DAT");
+    }
+    // Released: a change the platform does not see counts again.
+    ASSERT_TRUE(SetCurrentDirectoryA(base.c_str()));
+    EXPECT_EQ(platform::full_path("DATA\\A.DAT"), base + "\\DATA\\A.DAT");
+    {
+        // A hold that begins after such a change looks at the directory first.
+        ASSERT_TRUE(SetCurrentDirectoryA(sub.c_str()));
+        const platform::CurrentDirectoryHeld held;
+        EXPECT_EQ(platform::full_path("DATA\\A.DAT"), sub + "\\DATA\\A.DAT");
+    }
+}
+
 TEST(FullPathWin32, ResultsOfAnyLengthAreNeverCut) {
     const std::string fits = "C:\\" + std::string(200, 'n') + "\\" + std::string(56, 'n');
     EXPECT_EQ(platform::full_path(fits), fits);
