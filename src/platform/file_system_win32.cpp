@@ -44,11 +44,8 @@ public:
             const auto chunk = static_cast<DWORD>(std::min(n - done, kMaxChunk));
             seek(offset + done, "Cannot read file");
             DWORD got = 0;
-            if (!ReadFile(handle_.get(), out + done, chunk, &got, nullptr)) {
-                const DWORD error = GetLastError();
-                if (error == ERROR_HANDLE_EOF) break;
-                fail("Cannot read file", path_, error);
-            }
+            // Without an OVERLAPPED the end of the file is a read of nothing.
+            if (!ReadFile(handle_.get(), out + done, chunk, &got, nullptr)) fail_last("Cannot read file", path_);
             if (got == 0) break;
             done += got;
         }
