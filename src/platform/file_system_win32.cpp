@@ -40,9 +40,10 @@ public:
     std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
+        if (n == 0) return done;
+        seek(offset, "Cannot read file");  // each read moves the pointer past what it read
         while (done < n) {
             const auto chunk = static_cast<DWORD>(std::min(n - done, kMaxChunk));
-            seek(offset + done, "Cannot read file");
             DWORD got = 0;
             // Without an OVERLAPPED the end of the file is a read of nothing.
             if (!ReadFile(handle_.get(), out + done, chunk, &got, nullptr)) fail_last("Cannot read file", path_);
@@ -55,9 +56,10 @@ public:
     void write_at(std::uint64_t offset, const void* data, std::size_t n) override {
         const auto* in = static_cast<const char*>(data);
         std::size_t done = 0;
+        if (n == 0) return;
+        seek(offset, "Cannot write file");  // each write moves the pointer past what it wrote
         while (done < n) {
             const auto chunk = static_cast<DWORD>(std::min(n - done, kMaxChunk));
-            seek(offset + done, "Cannot write file");
             DWORD put = 0;
             if (!WriteFile(handle_.get(), in + done, chunk, &put, nullptr)) fail_last("Cannot write file", path_);
             if (put == 0) fail("Cannot write file", path_, ERROR_WRITE_FAULT);

@@ -16,6 +16,7 @@
 #include "platform/per_thread.h"
 #include "platform/text.h"
 #include "platform/win32.h"
+#include "platform/words.h"
 
 namespace platform {
 namespace {
@@ -101,7 +102,7 @@ bool is_plain_name(std::string_view name) {
     if (name.size() < 3) return true;
     // Device names are told without regard to case. The name is ASCII, and
     // they hold no "I", the one letter whose capital some locales change.
-    const auto capital = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; };
+    const auto capital = [](char c) { return static_cast<char>(words::upper_ascii(static_cast<unsigned char>(c))); };
     const char start[3] = {capital(name[0]), capital(name[1]), capital(name[2])};
     const std::string_view first(start, 3);
     for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "COM", "LPT"})

@@ -85,9 +85,7 @@ const UpperBytes& upper_bytes() {
 // ASCII there (lead bytes start above it), and the system upper-cases a to z
 // alone among those characters. Texts of ASCII, as most paths are, need
 // neither the table above nor, in a run over them only, user32.dll.
-constexpr unsigned char upper_ascii(unsigned char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
-}
+using words::upper_ascii;
 
 // Whether upper_ascii may stand in for the system. Turkish and Azeri are
 // the languages whose "i" has another capital; where the user's or the

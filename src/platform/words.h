@@ -40,6 +40,11 @@ constexpr std::uint64_t flag_ascii_lower(std::uint64_t word) {
     return from_a & ~past_z & kHigh;
 }
 
+// The capital of a small ASCII letter, and any other byte as it is.
+constexpr unsigned char upper_ascii(unsigned char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
 // Where the first flagged byte of a non-zero result lies in memory, on a
 // little-endian machine.
 inline std::size_t first_flagged(std::uint64_t flags) { return static_cast<std::size_t>(std::countr_zero(flags)) / 8; }
